@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# The one command that proves the project: installs what is missing,
+# configures, builds, runs every test under Wine, then fuzzes the image
+# parser natively for a bounded time.
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${KRVN_BUILD_DIR:-$root/build}
+export KRVN_BUILD_DIR=$build
+jobs=$(nproc 2>/dev/null || echo 2)
+
+"$root/scripts/setup.sh"
+
+start=$(date +%s)
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$root/.cmake-configure.log" 2>&1 \
+    || { cat "$root/.cmake-configure.log"; exit 1; }
+rm -f "$root/.cmake-configure.log"
+cmake --build "$build" -j"$jobs"
+echo "build: $(( $(date +%s) - start )) s"
+
+start=$(date +%s)
+rc=0
+ctest --test-dir "$build" --output-on-failure --timeout 900 || rc=$?
+echo "tests: $(( $(date +%s) - start )) s"
+[ $rc -eq 0 ] || exit $rc
+
+if [ -f "$root/fuzz/CMakeLists.txt" ]; then
+    "$root/scripts/fuzz.sh" "${KRVN_FUZZ_SECONDS:-60}"
+fi
