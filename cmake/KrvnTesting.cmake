@@ -15,17 +15,27 @@ set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(${KRVN_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
+# The virtual red button (tools/virtual_button): its library is preloaded
+# into every Wine process of a test run, from the fixture's first command on.
+set(KRVN_VBUTTON_DIR ${CMAKE_BINARY_DIR}/vbutton)
+set(KRVN_VBUTTON_PORT COM7 CACHE STRING "COM port behind which the tests' virtual red button sits")
+
 # Environment every Wine-run test sees.
 set(KRVN_TEST_ENV
     "KRVN_WINEPREFIX=${KRVN_WINEPREFIX}"
     "KRVN_TEST_OUTPUT=${KRVN_TEST_OUTPUT}"
     "KRVN_BUILD_DIR=${CMAKE_BINARY_DIR}"
-    "KRVN_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+    "KRVN_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+    "KRVN_VBUTTON_LIB=${KRVN_VBUTTON_DIR}/libvbutton.so"
+    "KRVN_VBUTTON_STATE=${KRVN_VBUTTON_DIR}/state"
+    "KRVN_VBUTTON_DEVICE=${KRVN_VBUTTON_DIR}/state/port"
+    "KRVN_VBUTTON_PORT=${KRVN_VBUTTON_PORT}")
 
-# krvn_add_test(NAME SOURCES ... [LIBS ...] [GUI] [TIMEOUT s] [LABELS ...])
-# One CTest test per program; GUI tests also get the Xvfb fixture.
+# krvn_add_test(NAME SOURCES ... [LIBS ...] [GUI] [VBUTTON] [TIMEOUT s] [LABELS ...])
+# One CTest test per program; GUI tests also get the Xvfb fixture, VBUTTON
+# tests the virtual red button behind ${KRVN_VBUTTON_PORT}.
 function(krvn_add_test name)
-    cmake_parse_arguments(T "GUI" "TIMEOUT" "SOURCES;LIBS;LABELS;DEPENDS" ${ARGN})
+    cmake_parse_arguments(T "GUI;VBUTTON" "TIMEOUT" "SOURCES;LIBS;LABELS;DEPENDS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE GTest::gmock GTest::gtest_main ${T_LIBS} ${KRVN_WIN_LIBS})
     if(T_DEPENDS)
@@ -37,6 +47,10 @@ function(krvn_add_test name)
     if(T_GUI)
         list(APPEND fixtures xvfb)
         list(APPEND env "DISPLAY=:${KRVN_XVFB_DISPLAY}")
+    endif()
+    if(T_VBUTTON)
+        list(APPEND fixtures vbutton)
+        add_dependencies(${name} vbutton_preload)
     endif()
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 300)
