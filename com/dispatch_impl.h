@@ -1,0 +1,77 @@
+#pragma once
+// IDispatch of a dual interface I, served from the registered type library:
+// one type info, names and dispatch identifiers from the library, and calls
+// (with argument conversion) through ITypeInfo::Invoke on I's vtable.
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include "com/com_ptr.h"
+#include "com/result.h"
+#include "com/type_info_cache.h"
+#include "contract/registration.h"
+
+namespace KRVN::com {
+
+template <typename I, const contract::TypeLibRegistration& Library = contract::kTypeLib>
+class DispatchImpl : public I {
+public:
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (!count) {
+            return E_POINTER;
+        }
+        *count = 1;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
+        if (!info) {
+            return E_POINTER;
+        }
+        *info = nullptr;
+        if (index != 0) {
+            return DISP_E_BADINDEX;
+        }
+        com_ptr<ITypeInfo> dispatch;
+        com_ptr<ITypeInfo> vtable;
+        KRVN_RETURN_IF_FAILED(Cache().Get(dispatch, vtable));
+        *info = dispatch.detach();
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID,
+                                            DISPID* ids) override {
+        if (!::IsEqualIID(iid, IID_NULL)) {
+            return DISP_E_UNKNOWNINTERFACE;
+        }
+        com_ptr<ITypeInfo> dispatch;
+        com_ptr<ITypeInfo> vtable;
+        KRVN_RETURN_IF_FAILED(Cache().Get(dispatch, vtable));
+        return dispatch->GetIDsOfNames(names, count, ids);
+    }
+
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO* exception,
+                                     UINT* badArgument) override {
+        if (!::IsEqualIID(iid, IID_NULL)) {
+            return DISP_E_UNKNOWNINTERFACE;
+        }
+        com_ptr<ITypeInfo> dispatch;
+        com_ptr<ITypeInfo> vtable;
+        KRVN_RETURN_IF_FAILED(Cache().Get(dispatch, vtable));
+        return vtable->Invoke(static_cast<I*>(this), id, flags, params, result, exception,
+                              badArgument);
+    }
+
+protected:
+    DispatchImpl() = default;
+    ~DispatchImpl() = default;
+
+private:
+    static TypeInfoCache& Cache() noexcept {
+        static TypeInfoCache cache(Library, __uuidof(I));
+        return cache;
+    }
+};
+
+} // namespace KRVN::com
