@@ -147,10 +147,16 @@ const std::vector<Interface>& ContractInterfaces() {
     return interfaces;
 }
 
-// A type library keeps one spelling per name, the first one it meets (the
-// parameter "state" of ChangeIcon also names the property State), and
-// resolves names without regard to case; so names compare that way here.
+// A type library keeps one spelling per name, the first one it meets; the
+// library lists IQNServers first so that the property State keeps its
+// capital. Names must match exactly, as type-library tools show them.
 bool SameName(const std::wstring& a, const std::wstring& b) {
+    return a == b;
+}
+
+// So ChangeIcon's parameter reads "State"; parameter names bind without
+// regard to case.
+bool SameParameter(const std::wstring& a, const std::wstring& b) {
     return ::CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
@@ -433,7 +439,7 @@ TEST_F(TypeLibrary, EveryMemberHasItsSlotDispidParametersAndHelp) {
             for (int i = 0; i < desc->cParams; ++i) {
                 const std::wstring& expected = member.params[i];
                 const bool named = std::count(expected.begin(), expected.end(), L' ') > 1;
-                EXPECT_PRED2(SameName, expected, ParamText(vtable.get(), *desc, i, names, named));
+                EXPECT_PRED2(SameParameter, expected, ParamText(vtable.get(), *desc, i, names, named));
             }
         }
     }
