@@ -11,9 +11,9 @@ jobs=$(nproc 2>/dev/null || echo 2)
 "$root/scripts/setup.sh"
 
 start=$(date +%s)
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$root/.cmake-configure.log" 2>&1 \
-    || { cat "$root/.cmake-configure.log"; exit 1; }
-rm -f "$root/.cmake-configure.log"
+mkdir -p "$build"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$build/configure.log" 2>&1 \
+    || { cat "$build/configure.log"; exit 1; }
 cmake --build "$build" -j"$jobs"
 echo "build: $(( $(date +%s) - start )) s"
 
