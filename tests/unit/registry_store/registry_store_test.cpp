@@ -1,0 +1,284 @@
+// The store functions against the registry of the test prefix: the server
+// list image, the move of the earlier plug-in layout, the port name and the
+// check delay.
+
+#include <gtest/gtest.h>
+
+#include <iterator>
+
+#include "com/bstr.h"
+#include "com/com_object.h"
+#include "config/registry_store.h"
+#include "config/typed_blob_part.h"
+#include "connections/qn_server.h"
+#include "tests/unit/registry_store/registry_test_support.h"
+
+namespace krvn_test {
+namespace {
+
+using KRVN::com_ptr;
+using KRVN::ServerObjectList;
+
+constexpr HRESULT kNotFound = static_cast<HRESULT>(0x80070002);
+
+// A server object whose password reads back with a NUL inside.
+class NulPasswordServer : public QNServer {
+public:
+    HRESULT STDMETHODCALLTYPE get_Password(BSTR* value) override {
+        *value = ::SysAllocStringLen(L"ab\0cd", 5);
+        return S_OK;
+    }
+};
+
+KRVN::CTypedBlob StoredImage(const wchar_t* key) {
+    const StoredValue stored = ReadStored(key, L"ServerConfig");
+    EXPECT_EQ(ERROR_SUCCESS, stored.status);
+    EXPECT_EQ(static_cast<DWORD>(REG_BINARY), stored.type);
+    return KRVN::CTypedBlob(stored.data.data(), stored.data.size());
+}
+
+std::wstring TextPart(KRVN::CTypedBlob& blob, std::uint32_t index) {
+    return KRVN::GetPartValue(blob, index)->GetWString();
+}
+
+Bytes BlobPart(KRVN::CTypedBlob& blob, std::uint32_t index) {
+    return ToBytes(KRVN::GetPartValue(blob, index)->GetBlob());
+}
+
+Bytes LegacyList() {
+    return ImageBuilder().Int(2).Text(L"srv1").Blob(Utf16(L"p1")).Text(L"srv2").Blob({}).Image();
+}
+
+const std::vector<ServerFields> kLegacyServers = {{L"srv1", L"p1", 0}, {L"srv2", L"", 0}};
+
+using ServerListTest = RegistryTest;
+
+TEST_F(ServerListTest, NothingStoredLoadsNothing) {
+    ServerObjectList servers;
+    EXPECT_EQ(kNotFound, KRVN::LoadServerList(servers));
+    EXPECT_TRUE(servers.empty());
+}
+
+TEST_F(ServerListTest, EmptyListIsTheTwoPartImage) {
+    ASSERT_EQ(S_OK, Save({}));
+    const StoredValue stored = ReadStored(kMainKey, L"ServerConfig");
+    EXPECT_EQ(static_cast<DWORD>(REG_BINARY), stored.type);
+    EXPECT_EQ(EmptyServerListImage(), stored.data);
+
+    ServerObjectList servers;
+    EXPECT_EQ(S_OK, KRVN::LoadServerList(servers));
+    EXPECT_TRUE(servers.empty());
+}
+
+TEST_F(ServerListTest, PasswordsAndPortsAreStoredAsText) {
+    const com_ptr<IQNServer> nulPassword(KRVN::com::ComObject<NulPasswordServer>::Make());
+    ASSERT_EQ(S_OK, nulPassword->put_Address(KRVN::unique_bstr(L"gamma").get()));
+    ASSERT_EQ(S_OK, nulPassword->put_Port(0xFFFFFFFF));
+    ASSERT_EQ(S_OK, Save({NewServer(L"alpha", L"", 0), NewServer(L"beta", nullptr, 7),
+                          NewServer(nullptr, L"pw", 1), nulPassword}));
+
+    KRVN::CTypedBlob image = StoredImage(kMainKey);
+    ASSERT_EQ(14u, image.PartCount());
+    EXPECT_EQ(L"alrm_4.2", TextPart(image, 0));
+    EXPECT_EQ(4, KRVN::GetPartValue(image, 1)->GetInt());
+    EXPECT_EQ(Bytes{}, BlobPart(image, 3));
+    EXPECT_EQ(L"0", TextPart(image, 4));
+    EXPECT_EQ(Bytes{}, BlobPart(image, 6));
+    EXPECT_EQ(L"", TextPart(image, 8));
+    EXPECT_EQ(Utf16(L"ab"), BlobPart(image, 12));
+    EXPECT_EQ(L"-1", TextPart(image, 13));
+
+    ServerObjectList servers;
+    ASSERT_EQ(S_OK, KRVN::LoadServerList(servers));
+    const std::vector<ServerFields> expected = {
+        {L"alpha", L"", 0}, {L"beta", L"", 7}, {L"", L"pw", 1}, {L"gamma", L"ab", 0xFFFFFFFF}};
+    EXPECT_EQ(expected, FieldsOf(servers));
+}
+
+TEST_F(ServerListTest, ServersRoundTripInTheGivenOrder) {
+    ASSERT_EQ(S_OK, Save({NewServer(L"zeta", L"z", 5000), NewServer(L"Alpha", L"secret", 0),
+                          NewServer(L"mid", L"m", 80)}));
+    ServerObjectList servers;
+    ASSERT_EQ(S_OK, KRVN::LoadServerList(servers));
+    const std::vector<ServerFields> expected = {
+        {L"zeta", L"z", 5000}, {L"Alpha", L"secret", 0}, {L"mid", L"m", 80}};
+    EXPECT_EQ(expected, FieldsOf(servers));
+}
+
+TEST_F(ServerListTest, AnyTagLoadsAndPortsReadLeadingDigits) {
+    ImageBuilder image;
+    image.Text(L"other").Int(4);
+    for (const wchar_t* port : {L"x12", L"12x", L" -7", L""})
+        image.Text(port).Blob({}).Text(port);
+    WriteValue(kMainKey, L"ServerConfig", REG_BINARY, image.Image());
+
+    ServerObjectList servers;
+    ASSERT_EQ(S_OK, KRVN::LoadServerList(servers));
+    const std::vector<ServerFields> expected = {
+        {L"x12", L"", 0}, {L"12x", L"", 12}, {L" -7", L"", 0xFFFFFFF9}, {L"", L"", 0}};
+    EXPECT_EQ(expected, FieldsOf(servers));
+}
+
+TEST_F(ServerListTest, LegacyListMovesToTheCurrentImage) {
+    WriteValue(kLegacyListKey, L"ServerConfig", REG_BINARY, LegacyList());
+    ServerObjectList servers;
+    ASSERT_EQ(S_OK, KRVN::LoadServerList(servers));
+    EXPECT_EQ(kLegacyServers, FieldsOf(servers));
+
+    EXPECT_EQ(static_cast<LONG>(ERROR_FILE_NOT_FOUND),
+              ReadStored(kLegacyListKey, L"ServerConfig").status);
+    KRVN::CTypedBlob image = StoredImage(kMainKey);
+    ASSERT_EQ(8u, image.PartCount());
+    EXPECT_EQ(L"alrm_4.2", TextPart(image, 0));
+    EXPECT_EQ(L"srv2", TextPart(image, 5));
+    EXPECT_EQ(L"0", TextPart(image, 7));
+
+    ServerObjectList again;
+    ASSERT_EQ(S_OK, KRVN::LoadServerList(again));
+    EXPECT_EQ(kLegacyServers, FieldsOf(again));
+}
+
+TEST_F(ServerListTest, FailedSaveOfAMovedListKeepsTheLegacyList) {
+    WriteValue(kLegacyListKey, L"ServerConfig", REG_BINARY, LegacyList());
+    DenySetValue denied(kMainKey);
+    ServerObjectList servers;
+    ASSERT_EQ(S_OK, KRVN::LoadServerList(servers));
+    EXPECT_EQ(kLegacyServers, FieldsOf(servers));
+    EXPECT_EQ(LegacyList(), ReadStored(kLegacyListKey, L"ServerConfig").data);
+    EXPECT_EQ(static_cast<LONG>(ERROR_FILE_NOT_FOUND),
+              ReadStored(kMainKey, L"ServerConfig").status);
+
+    denied.Lift();
+    ServerObjectList next;
+    ASSERT_EQ(S_OK, KRVN::LoadServerList(next));
+    EXPECT_EQ(kLegacyServers, FieldsOf(next));
+    EXPECT_EQ(static_cast<LONG>(ERROR_FILE_NOT_FOUND),
+              ReadStored(kLegacyListKey, L"ServerConfig").status);
+}
+
+TEST_F(ServerListTest, LaterSaveRetiresALegacyListThatCouldNotMove) {
+    WriteValue(kLegacyListKey, L"ServerConfig", REG_BINARY, LegacyList());
+    {
+        DenySetValue denied(kMainKey);
+        ServerObjectList servers;
+        ASSERT_EQ(S_OK, KRVN::LoadServerList(servers));
+    }
+    ASSERT_EQ(S_OK, Save({NewServer(L"new", L"n", 1)}));
+    EXPECT_EQ(static_cast<LONG>(ERROR_FILE_NOT_FOUND),
+              ReadStored(kLegacyListKey, L"ServerConfig").status);
+
+    ServerObjectList servers;
+    ASSERT_EQ(S_OK, KRVN::LoadServerList(servers));
+    EXPECT_EQ((std::vector<ServerFields>{{L"new", L"n", 1}}), FieldsOf(servers));
+}
+
+TEST_F(ServerListTest, MalformedImagesFailWithoutDeliveringAnything) {
+    const Bytes good =
+        ImageBuilder().Text(L"alrm_4.2").Int(1).Text(L"a").Blob({}).Text(L"1").Image();
+    auto patched = [&](std::size_t offset, std::uint32_t word) {
+        Bytes image = good;
+        const Bytes bytes = Words({word});
+        std::copy(bytes.begin(), bytes.end(), image.begin() + offset);
+        return image;
+    };
+    struct Case {
+        const char* what;
+        DWORD type;
+        Bytes data;
+    };
+    const Case cases[] = {
+        {"truncated", REG_BINARY, Bytes(good.begin(), good.begin() + 20)},
+        {"descriptor past the end", REG_BINARY, patched(8, 0x7FFF)},
+        {"data past the end", REG_BINARY, patched(28, 0x7FFF)},
+        {"more servers than parts", REG_BINARY,
+         ImageBuilder().Text(L"alrm_4.2").Int(2).Text(L"a").Blob({}).Text(L"1").Image()},
+        {"tag not text", REG_BINARY, ImageBuilder().Int(0).Int(0).Image()},
+        {"count not eInt", REG_BINARY, ImageBuilder().Text(L"t").Text(L"0").Image()},
+        {"address not text", REG_BINARY,
+         ImageBuilder().Text(L"t").Int(1).Blob({}).Blob({}).Text(L"1").Image()},
+        {"port not text", REG_BINARY,
+         ImageBuilder().Text(L"t").Int(1).Text(L"a").Blob({}).Int(1).Image()},
+        {"text value", REG_SZ, Utf16(std::wstring(L"x\0", 2))},
+        {"number value", REG_DWORD, Words({1})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteValue(kMainKey, L"ServerConfig", c.type, c.data);
+        ServerObjectList servers;
+        EXPECT_EQ(E_INVALIDARG, KRVN::LoadServerList(servers));
+        EXPECT_TRUE(servers.empty());
+    }
+}
+
+TEST_F(ServerListTest, MalformedLegacyListLeavesTheCurrentOneAlone) {
+    WriteValue(kLegacyListKey, L"ServerConfig", REG_BINARY,
+               ImageBuilder().Int(2).Text(L"old").Blob({}).Image());
+    ASSERT_EQ(S_OK, Save({NewServer(L"current", L"c", 2)}));
+    ServerObjectList servers;
+    ASSERT_EQ(S_OK, KRVN::LoadServerList(servers));
+    EXPECT_EQ((std::vector<ServerFields>{{L"current", L"c", 2}}), FieldsOf(servers));
+}
+
+using ComPortTest = RegistryTest;
+
+TEST_F(ComPortTest, NameInThePluginKeyMovesAndWins) {
+    EXPECT_EQ(L"", KRVN::LoadComPort());
+    WriteValue(kLegacyPortKey, L"COM", REG_SZ, Utf16(std::wstring(L"COM3\0", 5)));
+    EXPECT_EQ(L"COM3", KRVN::LoadComPort());
+    EXPECT_EQ(static_cast<LONG>(ERROR_FILE_NOT_FOUND), ReadStored(kLegacyPortKey, L"COM").status);
+    const StoredValue moved = ReadStored(kMainKey, L"COM");
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), moved.type);
+    EXPECT_EQ(Utf16(std::wstring(L"COM3\0", 5)), moved.data);
+
+    WriteValue(kLegacyPortKey, L"COM", REG_SZ, Utf16(std::wstring(L"COM4\0", 5)));
+    EXPECT_EQ(L"COM4", KRVN::LoadComPort());
+    EXPECT_EQ(Utf16(std::wstring(L"COM4\0", 5)), ReadStored(kMainKey, L"COM").data);
+    EXPECT_EQ(L"COM4", KRVN::LoadComPort());
+}
+
+TEST_F(ComPortTest, SavedNameReadsBackExactly) {
+    ASSERT_EQ(S_OK, KRVN::SaveComPort(L"COM12"));
+    EXPECT_EQ(Utf16(std::wstring(L"COM12\0", 6)), ReadStored(kMainKey, L"COM").data);
+    const std::wstring name = KRVN::LoadComPort();
+    EXPECT_EQ(L"COM12", name);
+    EXPECT_EQ(5u, name.size());
+}
+
+TEST_F(ComPortTest, FailedMoveKeepsThePluginName) {
+    WriteValue(kLegacyPortKey, L"COM", REG_SZ, Utf16(std::wstring(L"COM5\0", 5)));
+    {
+        DenySetValue denied(kMainKey);
+        EXPECT_EQ(L"COM5", KRVN::LoadComPort());
+        EXPECT_EQ(static_cast<LONG>(ERROR_SUCCESS), ReadStored(kLegacyPortKey, L"COM").status);
+        EXPECT_EQ(static_cast<HRESULT>(0x80070005), KRVN::SaveComPort(L"COM6"));
+    }
+    EXPECT_EQ(L"COM5", KRVN::LoadComPort());
+    EXPECT_EQ(static_cast<LONG>(ERROR_FILE_NOT_FOUND), ReadStored(kLegacyPortKey, L"COM").status);
+}
+
+TEST_F(ComPortTest, FailedReadLeavesTheNameAlone) {
+    std::wstring name = L"keep";
+    EXPECT_FALSE(KRVN::ReadComPort(name));
+    WriteValue(kMainKey, L"COM", REG_DWORD, Words({3}));
+    EXPECT_FALSE(KRVN::ReadComPort(name));
+    EXPECT_EQ(L"keep", name);
+}
+
+using CheckDelayTest = RegistryTest;
+
+TEST_F(CheckDelayTest, OnlyADwordChangesTheDelay) {
+    LONG delay = 60;
+    EXPECT_EQ(kNotFound, KRVN::LoadConnectCheckDelay(delay));
+    WriteValue(kMainKey, L"Other", REG_DWORD, Words({1}));
+    EXPECT_EQ(kNotFound, KRVN::LoadConnectCheckDelay(delay));
+    WriteValue(kMainKey, L"ConnectCheckDelay", REG_SZ, Utf16(std::wstring(L"5\0", 2)));
+    EXPECT_EQ(E_INVALIDARG, KRVN::LoadConnectCheckDelay(delay));
+    EXPECT_EQ(60, delay);
+
+    WriteValue(kMainKey, L"ConnectCheckDelay", REG_DWORD, Words({5}));
+    EXPECT_EQ(S_OK, KRVN::LoadConnectCheckDelay(delay));
+    EXPECT_EQ(5, delay);
+}
+
+} // namespace
+} // namespace krvn_test
