@@ -1,0 +1,15 @@
+#pragma once
+// Private window messages of the program.
+
+#include <windows.h>
+
+// Tray icon callback on the hidden window (the mouse message in lParam).
+inline constexpr UINT kTrayCallbackMessage = WM_USER;
+// Asks the open settings dialog to reload its server list.
+inline constexpr UINT kReloadServersMessage = WM_USER + 1;
+// Hidden window: state changes from the service are waiting in the queue.
+inline constexpr UINT kStateChangedMessage = WM_APP + 1;
+// Test dialog: add the line in lParam (const wchar_t*) to the response list.
+inline constexpr UINT kAddResponseLineMessage = WM_APP + 2;
+// Test dialog: the service reported a press on its own port.
+inline constexpr UINT kServicePressMessage = WM_APP + 3;

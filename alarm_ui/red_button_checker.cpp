@@ -1,0 +1,119 @@
+#include "alarm_ui/red_button_checker.h"
+
+#include <cwchar>
+
+#include "alarm_ui/app_messages.h"
+#include "alarm_ui/error_text.h"
+#include "alarm_ui/format_text.h"
+#include "alarm_ui/resource.h"
+#include "alarm_ui/resource_instance.h"
+#include "common/unique_handle.h"
+#include "window/resource_string.h"
+
+void RedButtonChecker::StartWatch(HWND dialog, std::wstring portUnderTest,
+                                  std::wstring servicePort) {
+    // Start raises before the thread exists, so the old members are not
+    // replaced while a run still reads them.
+    if (IsRunning()) {
+        KRVN_RAISE(E_FAIL);
+    }
+    m_dialog = dialog;
+    m_portUnderTest = std::move(portUnderTest);
+    m_servicePort = std::move(servicePort);
+    Start(nullptr, 0, false);
+}
+
+void RedButtonChecker::Run() {
+    if (m_portUnderTest.empty()) {
+        return;
+    }
+    const wchar_t* failedCall = nullptr;
+    DWORD error = 0;
+    const KRVN::unique_hfile port = OpenPort(failedCall, error);
+    if (!port) {
+        if (error == ERROR_ACCESS_DENIED && m_portUnderTest == m_servicePort) {
+            return;
+        }
+        if (error == ERROR_FILE_NOT_FOUND && std::wcscmp(failedCall, L"CreateFile") == 0) {
+            const std::wstring format =
+                KRVN::LoadResourceString(ResourceInstance(), IDS_PORT_NOT_FOUND);
+            AddLine(FormatText(format.c_str(), m_portUnderTest.c_str()));
+        } else {
+            AddFailure(failedCall, error);
+        }
+        return;
+    }
+    Watch(port.get());
+}
+
+KRVN::unique_hfile RedButtonChecker::OpenPort(const wchar_t*& failedCall, DWORD& error) {
+    KRVN::unique_hfile port(m_api.createFile(m_portUnderTest.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+    if (!port) {
+        failedCall = L"CreateFile";
+    } else if (!m_api.purgeComm(port.get(),
+                                PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) {
+        failedCall = L"PurgeComm";
+    } else if (!m_api.clearCommBreak(port.get())) {
+        failedCall = L"ClearCommBreak";
+    } else if (!m_api.setCommMask(port.get(), EV_DSR)) {
+        failedCall = L"SetCommMask";
+    } else {
+        return port;
+    }
+    error = ::GetLastError();
+    return KRVN::unique_hfile();
+}
+
+void RedButtonChecker::Watch(HANDLE port) {
+    const KRVN::unique_event completed = KRVN::unique_event::create(true, false);
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = completed.get();
+    DWORD events = 0;
+    const HANDLE wakers[] = {StopEvent().Handle(), completed.get()};
+    for (;;) {
+        events = 0;
+        completed.ResetEvent();
+        if (!m_api.waitCommEvent(port, &events, &overlapped)) {
+            const DWORD error = ::GetLastError();
+            if (error != ERROR_IO_PENDING) {
+                AddFailure(L"WaitCommEvent", error);
+                return;
+            }
+        }
+        const DWORD woken = ::WaitForMultipleObjects(2, wakers, FALSE, INFINITE);
+        if (woken == WAIT_OBJECT_0) {
+            EndPendingWait(port, overlapped);
+            return;
+        }
+        if (woken == WAIT_OBJECT_0 + 1 && (events & EV_DSR)) {
+            AddLine(KRVN::LoadResourceString(ResourceInstance(), IDS_RESPONSE));
+            continue;
+        }
+        const DWORD error = ::GetLastError();
+        if (woken != WAIT_OBJECT_0 + 1) {
+            EndPendingWait(port, overlapped);
+        }
+        AddFailure(L"WaitForMultipleObjects", error);
+        return;
+    }
+}
+
+void RedButtonChecker::EndPendingWait(HANDLE port, OVERLAPPED& overlapped) {
+    // A new mask completes the pending wait (closing the port would too, but
+    // the system might still write to the mask and the OVERLAPPED after the
+    // handle is gone).
+    m_api.setCommMask(port, 0);
+    DWORD transferred = 0;
+    m_api.getOverlappedResult(port, &overlapped, &transferred, TRUE);
+}
+
+void RedButtonChecker::AddLine(const std::wstring& line) {
+    ::SendMessageW(m_dialog, kAddResponseLineMessage, 0, reinterpret_cast<LPARAM>(line.c_str()));
+}
+
+void RedButtonChecker::AddFailure(const wchar_t* call, DWORD error) {
+    const std::wstring format = KRVN::LoadResourceString(ResourceInstance(), IDS_FUNCTION_FAILED);
+    AddLine(FormatText(format.c_str(), call, ErrorText(error).c_str(), error));
+}

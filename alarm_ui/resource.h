@@ -1,0 +1,70 @@
+// Resource identifiers of the Alarm program, shared by the resource script
+// and the code. Plain #defines: the resource compiler reads this file too.
+#pragma once
+
+// Dialogs
+#define IDD_MAIN 201
+#define IDD_SERVER_INFO 202
+#define IDD_CHECK_BUTTON 207
+
+// Settings dialog (201)
+#define IDC_MAIN_SERVER_LIST 1000
+#define IDC_MAIN_ADD 1004
+#define IDC_MAIN_DELETE 1005
+#define IDC_MAIN_EDIT 1007
+#define IDC_MAIN_CHANGE_PORT 1010
+#define IDC_MAIN_COM_PORT 1017
+
+// Server properties dialog (202)
+#define IDC_INFO_AUTHORISED 1002
+#define IDC_INFO_ANONYMOUS 1003
+#define IDC_INFO_ADDRESS 1007
+#define IDC_INFO_PASSWORD 1008
+#define IDC_INFO_CONFIRM 1009
+#define IDC_INFO_HIDDEN_LABEL 1013
+#define IDC_INFO_PORT 1017
+
+// Red-button test dialog (207)
+#define IDC_CHECK_PORTS 1000
+#define IDC_CHECK_RESPONSES 1016
+#define IDC_CHECK_SERVICE_PORT 1018
+#define IDC_CHECK_CLEAR 1019
+
+// Icons
+#define IDI_APP 128
+#define IDI_ALL_CONNECTED 201
+#define IDI_SOME_CONNECTED 202
+#define IDI_NONE_CONNECTED 203
+#define IDI_NO_SERVERS 205
+#define IDI_SERVER_UNREACHABLE 1014
+#define IDI_SERVER_REACHABLE 1015
+#define IDI_UNKNOWN_STATE 32514
+
+// Notification-area menu and its commands
+#define IDR_TRAY_MENU 203
+#define ID_TRAY_SETTINGS 32777
+#define ID_TRAY_EXIT 32779
+#define ID_TRAY_SEND_ALARM 32780
+
+// String table
+#define IDS_PASSWORD_MISMATCH 129
+#define IDS_NO_PASSWORD 130
+#define IDS_NO_ADDRESS 131
+#define IDS_CONFIRM_DELETE 132
+#define IDS_COLUMN_SERVER 133
+#define IDS_COLUMN_STATE 134
+#define IDS_SAVE_UNREACHABLE 135
+#define IDS_DUPLICATE_SERVER 136
+#define IDS_RESPONSE 139
+#define IDS_RESPONSE_FROM_SERVICE 141
+#define IDS_FUNCTION_FAILED 142
+#define IDS_PORT_NOT_FOUND 144
+#define IDS_COLUMN_PORT 146
+#define IDS_CANNOT_SAVE_SERVER 147
+#define IDS_CANNOT_CREATE_OBJECT 148
+#define IDS_NO_PORT 149
+#define IDS_TOOLTIP 205
+#define IDS_LOST_SERVER 206
+#define IDS_LOST_SERVERS 207
+#define IDS_INIT_FAILED 208
+#define IDS_PORT_RANGE 209

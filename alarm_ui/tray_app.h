@@ -1,0 +1,38 @@
+#pragma once
+// The application object: the message-loop registry of the module and the
+// two service objects every window of the program works through.
+
+#include <objbase.h>
+
+#include "alarm_ui/serial_port_api.h"
+#include "com/com_ptr.h"
+#include "contract/TolvaneLib.h"
+#include "window/app_module.h"
+
+class CTrayApp : public KRVN::CAppModule {
+public:
+    CTrayApp() = default;
+    // Releases IQNServers, then IQNAlarm.
+    ~CTrayApp();
+
+    // Creates QNAlarm and QNServers in the service's process (a test host may
+    // serve them from its own class objects) and initialises the module. On
+    // failure the user has been told and the program ends with -1.
+    bool Init();
+
+    // The service objects, each handed out with a reference of its own.
+    KRVN::com_ptr<IQNAlarm> Alarm() const { return m_alarm; }
+    KRVN::com_ptr<IQNServers> Servers() const { return m_servers; }
+
+    HINSTANCE ResourceInstance() const;
+
+    // The serial-port calls the button test makes (the system's unless a
+    // test host puts its own port behind them).
+    const SerialPortApi& SerialPorts() const noexcept { return *m_serialPorts; }
+    void SetSerialPorts(const SerialPortApi& api) noexcept { m_serialPorts = &api; }
+
+private:
+    KRVN::com_ptr<IQNAlarm> m_alarm;
+    KRVN::com_ptr<IQNServers> m_servers;
+    const SerialPortApi* m_serialPorts = &SerialPortApi::System();
+};

@@ -1,0 +1,33 @@
+#pragma once
+// A thin handle on a combo box.
+
+#include <windows.h>
+
+#include <string>
+
+namespace KRVN {
+
+class CComboBox {
+public:
+    CComboBox() = default;
+    explicit CComboBox(HWND control) noexcept : m_hWnd(control) {}
+
+    // Returns the entry's index in the (possibly sorted) list, or a CB_ERR value.
+    int AddString(const std::wstring& text);
+    // Prefix search, letter case ignored, starting after entry `after` and
+    // continuing from the top; -1 when nothing matches.
+    int FindString(int after, const std::wstring& prefix) const;
+    int GetCurSel() const;
+    void SetCurSel(int index);
+    // The entry's text, empty for a bad index.
+    std::wstring GetLBText(int index) const;
+
+private:
+    LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam) const {
+        return ::SendMessageW(m_hWnd, message, wParam, lParam);
+    }
+
+    HWND m_hWnd = nullptr;
+};
+
+} // namespace KRVN

@@ -1,0 +1,81 @@
+#pragma once
+// Base of our own (non-dialog) windows: registers the window class named by
+// T::kClassName once per process and routes messages to T's message map;
+// messages T does not handle go to DefWindowProcW.
+
+#include <windows.h>
+
+namespace KRVN {
+
+template <class T> class CWindowImpl {
+public:
+    CWindowImpl() = default;
+    CWindowImpl(const CWindowImpl&) = delete;
+    CWindowImpl& operator=(const CWindowImpl&) = delete;
+
+    // Returns the new window, or null with the Win32 error set.
+    HWND Create(HINSTANCE instance, HWND parent, const wchar_t* name, DWORD style,
+                DWORD exStyle = 0) {
+        if (!RegisterClass(instance)) {
+            return nullptr;
+        }
+        return ::CreateWindowExW(exStyle, T::kClassName, name, style, 0, 0, 0, 0, parent, nullptr,
+                                 instance, this);
+    }
+
+    BOOL DestroyWindow() { return m_hWnd ? ::DestroyWindow(m_hWnd) : FALSE; }
+
+protected:
+    ~CWindowImpl() {
+        if (m_hWnd) {
+            ::DestroyWindow(m_hWnd);
+        }
+    }
+
+    HWND m_hWnd = nullptr;
+
+private:
+    static bool RegisterClass(HINSTANCE instance) {
+        WNDCLASSEXW wc = {};
+        if (::GetClassInfoExW(instance, T::kClassName, &wc)) {
+            return true;
+        }
+        wc.cbSize = sizeof(wc);
+        wc.lpfnWndProc = &WindowProc;
+        wc.hInstance = instance;
+        wc.lpszClassName = T::kClassName;
+        return ::RegisterClassExW(&wc) != 0 || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    }
+
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+        CWindowImpl* self = nullptr;
+        if (message == WM_NCCREATE) {
+            self =
+                static_cast<CWindowImpl*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+            ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+            self->m_hWnd = hwnd;
+        } else {
+            self = reinterpret_cast<CWindowImpl*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        }
+        if (!self) {
+            return ::DefWindowProcW(hwnd, message, wParam, lParam);
+        }
+        LRESULT result = 0;
+        bool handled = false;
+        // No exception may unwind through the system's frames; a handler
+        // that fails leaves the message to the default handling.
+        try {
+            handled =
+                static_cast<T*>(self)->ProcessWindowMessage(hwnd, message, wParam, lParam, result);
+        } catch (...) {
+            handled = false;
+        }
+        if (message == WM_NCDESTROY) {
+            ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+            self->m_hWnd = nullptr;
+        }
+        return handled ? result : ::DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+};
+
+} // namespace KRVN
