@@ -10,6 +10,8 @@ up)
         start=$(date +%s.%N)
         wineboot -i </dev/null >"$WINEPREFIX.boot.log" 2>&1
         wineserver -w
+        # Without Marlett, caption buttons show letters; dialogs want Tahoma.
+        cp -n /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
         echo "created $WINEPREFIX in $(echo "$(date +%s.%N) - $start" | bc) s"
     fi
     wineserver -p </dev/null >/dev/null 2>&1
