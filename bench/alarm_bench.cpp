@@ -1,0 +1,267 @@
+// How much the server entry adds to an alarm: the socket alarm through
+// ConnectorHolder over N open connections against a plain loop of send calls
+// on N open sockets, and the cost of one RPC alarm on loopback. Both sides
+// talk to one substitute server process that stands for 200 servers
+// (127.0.0.1 to 127.0.0.200 on one port). See README.md.
+
+#include <windows.h>
+#include <winsock2.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "com/bstr.h"
+#include "com/com_object.h"
+#include "common/unique_handle.h"
+#include "connections/connector_holder.h"
+#include "connections/qn_server.h"
+#include "connections/rpc_connector.h"
+#include "connections/unique_socket.h"
+#include "connections/winsock_session.h"
+
+namespace {
+
+constexpr int kMaxServers = 200;
+const wchar_t kPassword[] = L"secret";
+
+class Stopwatch {
+public:
+    Stopwatch() { ::QueryPerformanceCounter(&m_start); }
+    double Microseconds() const {
+        LARGE_INTEGER now;
+        LARGE_INTEGER frequency;
+        ::QueryPerformanceCounter(&now);
+        ::QueryPerformanceFrequency(&frequency);
+        return (now.QuadPart - m_start.QuadPart) * 1e6 / frequency.QuadPart;
+    }
+
+private:
+    LARGE_INTEGER m_start;
+};
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+std::wstring Address(int index) {
+    return L"127.0.0." + std::to_wstring(index + 1);
+}
+
+// The substitute server process, ended through its stop event.
+class ServerProcess {
+public:
+    bool Start(const std::wstring& program) {
+        wchar_t temp[MAX_PATH];
+        ::GetTempPathW(MAX_PATH, temp);
+        const std::wstring tag = std::to_wstring(::GetCurrentProcessId());
+        m_log = std::wstring(temp) + L"alarm-bench-" + tag + L".log";
+        const std::wstring stopName = L"Local\\krvn-alarm-bench-" + tag;
+        m_stop.reset(::CreateEventW(nullptr, TRUE, FALSE, stopName.c_str()));
+        std::wstring commandLine = L"\"" + program + L"\" --log \"" + m_log + L"\" --stop-event " +
+                                   stopName +
+                                   L" --lifetime 600 --rpc --password secret --listen 127.0.0.1-"
+                                   L"127.0.0." +
+                                   std::to_wstring(kMaxServers) + L":0";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        if (!m_stop || !::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0,
+                                         nullptr, nullptr, &startup, &info)) {
+            std::printf("cannot start %ls (%lu)\n", program.c_str(), ::GetLastError());
+            return false;
+        }
+        m_process.reset(info.hProcess);
+        const KRVN::unique_handle thread(info.hThread);
+        for (int i = 0; i < 1000; ++i) {
+            const std::string log = ReadLog();
+            if (log.find(" ready") != std::string::npos) {
+                const size_t listening = log.find(" listening");
+                const size_t colon = log.rfind(':', listening);
+                m_port = static_cast<ULONG>(std::stoul(log.substr(colon + 1)));
+                return true;
+            }
+            if (::WaitForSingleObject(m_process.get(), 20) == WAIT_OBJECT_0) {
+                break;
+            }
+        }
+        std::printf("the substitute server did not get ready:\n%s\n", ReadLog().c_str());
+        return false;
+    }
+
+    ~ServerProcess() {
+        if (m_process) {
+            ::SetEvent(m_stop.get());
+            if (::WaitForSingleObject(m_process.get(), 10000) != WAIT_OBJECT_0) {
+                ::TerminateProcess(m_process.get(), 1);
+            }
+        }
+        ::DeleteFileW(m_log.c_str());
+    }
+
+    ULONG Port() const noexcept { return m_port; }
+
+private:
+    std::string ReadLog() const {
+        const KRVN::unique_hfile file(::CreateFileW(
+            m_log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        std::string text;
+        char buffer[4096];
+        DWORD read = 0;
+        while (file && ::ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
+            text.append(buffer, read);
+        }
+        return text;
+    }
+
+    std::wstring m_log;
+    KRVN::unique_handle m_stop;
+    KRVN::unique_handle m_process;
+    ULONG m_port = 0;
+};
+
+KRVN::com_ptr<IQNServer> MakeServer(const std::wstring& address, ULONG port) {
+    const KRVN::com_ptr<IQNServer> server(KRVN::com::ComObject<QNServer>::Make());
+    const KRVN::unique_bstr addressText(address.c_str());
+    const KRVN::unique_bstr password(kPassword);
+    server->put_Address(addressText.get());
+    server->put_Password(password.get());
+    server->put_Port(port);
+    return server;
+}
+
+// A connection with the same handshake the socket transport makes.
+unique_socket OpenPlain(const std::wstring& address, ULONG port) {
+    unique_socket socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(static_cast<u_short>(port));
+    target.sin_addr.s_addr = htonl(0x7F000000u | std::stoul(address.substr(8)));
+    static const char kHello[] = "psw=secret";
+    char reply[10] = {};
+    if (!socket ||
+        ::connect(socket.get(), reinterpret_cast<sockaddr*>(&target), sizeof target) != 0 ||
+        ::send(socket.get(), kHello, sizeof kHello - 1, 0) != sizeof kHello - 1 ||
+        ::recv(socket.get(), reply, sizeof reply, 0) < 3) {
+        return unique_socket();
+    }
+    return socket;
+}
+
+bool BenchSocketAlarm(int servers, ULONG port, int rounds) {
+    std::vector<std::unique_ptr<ConnectorHolder>> holders;
+    std::vector<unique_socket> plain;
+    for (int i = 0; i < servers; ++i) {
+        const auto server = MakeServer(Address(i), port);
+        holders.push_back(std::make_unique<ConnectorHolder>(server.get()));
+        if (const std::int32_t code = holders.back()->Check()) {
+            std::printf("probe of %ls failed: %d\n", Address(i).c_str(), code);
+            return false;
+        }
+        plain.push_back(OpenPlain(Address(i), port));
+        if (!plain.back()) {
+            std::printf("plain connection to %ls failed: %d\n", Address(i).c_str(),
+                        ::WSAGetLastError());
+            return false;
+        }
+    }
+
+    std::vector<double> holderTimes;
+    std::vector<double> plainTimes;
+    int failures = 0;
+    const auto alarmThroughHolders = [&] {
+        const Stopwatch watch;
+        for (const auto& holder : holders) {
+            failures += holder->SendAlarm() != 0;
+        }
+        holderTimes.push_back(watch.Microseconds());
+    };
+    const auto plainSends = [&] {
+        const Stopwatch watch;
+        for (const unique_socket& socket : plain) {
+            failures += ::send(socket.get(), "unmount", 7, 0) != 7;
+        }
+        plainTimes.push_back(watch.Microseconds());
+    };
+    for (int round = 0; round < rounds; ++round) {
+        // Alternate which side goes first after the pause.
+        if (round % 2 == 0) {
+            alarmThroughHolders();
+            plainSends();
+        } else {
+            plainSends();
+            alarmThroughHolders();
+        }
+        // Let the server read what arrived before the next round.
+        ::Sleep(20);
+    }
+    const double holderMedian = Median(holderTimes);
+    const double plainMedian = Median(plainTimes);
+    std::printf("%5d %15.1f %15.1f %15.2f %10.2f %9d\n", servers, holderMedian, plainMedian,
+                holderMedian / servers, holderMedian / plainMedian, failures);
+    return failures == 0;
+}
+
+bool BenchRpcAlarm(int calls) {
+    const auto server = MakeServer(L"127.0.0.1", 0);
+    RpcConnector connector(server.get());
+    for (int i = 0; i < 3; ++i) {
+        if (const std::int32_t code = connector.SendAlarm()) {
+            std::printf("RPC alarm failed: %d\n", code);
+            return false;
+        }
+    }
+    std::vector<double> alarms;
+    std::vector<double> probes;
+    for (int i = 0; i < calls; ++i) {
+        const Stopwatch alarm;
+        connector.SendAlarm();
+        alarms.push_back(alarm.Microseconds());
+        const Stopwatch probe;
+        connector.Connect();
+        probes.push_back(probe.Microseconds());
+    }
+    std::printf("RPC over ncacn_np, %d calls each: alarm median %.2f ms (min %.2f), "
+                "probe median %.2f ms (min %.2f)\n",
+                calls, Median(alarms) / 1000,
+                *std::min_element(alarms.begin(), alarms.end()) / 1000, Median(probes) / 1000,
+                *std::min_element(probes.begin(), probes.end()) / 1000);
+    return true;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    std::wstring program = KRVN_SUBSTITUTE_SERVER;
+    int rounds = 31;
+    int calls = 51;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::wstring name = argv[i];
+        if (name == L"--server") {
+            program = argv[i + 1];
+        } else if (name == L"--rounds") {
+            rounds = std::max(1, _wtoi(argv[i + 1]));
+        } else if (name == L"--rpc-calls") {
+            calls = std::max(1, _wtoi(argv[i + 1]));
+        }
+    }
+
+    const WinsockSession winsock;
+    ServerProcess server;
+    if (winsock.Status() != 0 || !server.Start(program)) {
+        return 1;
+    }
+    std::printf("socket alarm, median of %d rounds (microseconds per round)\n", rounds);
+    std::printf("%5s %15s %15s %15s %10s %9s\n", "N", "ConnectorHolder", "plain send",
+                "holder/server", "ratio", "failures");
+    bool ok = true;
+    for (const int servers : {1, 10, 100, 200}) {
+        ok = BenchSocketAlarm(servers, server.Port(), rounds) && ok;
+    }
+    ok = BenchRpcAlarm(calls) && ok;
+    return ok ? 0 : 1;
+}

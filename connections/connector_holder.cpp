@@ -1,0 +1,55 @@
+#include "connections/connector_holder.h"
+
+ConnectorHolder::ConnectorHolder(IQNServer* server)
+    : m_socket(server), m_rpc(server), m_server(server) {}
+
+std::int32_t ConnectorHolder::Check() {
+    std::int32_t code = 0;
+    if (m_socket.GetPort() != 0) {
+        if (!m_socket.IsConnected()) {
+            code = m_socket.Connect();
+            if (code != 0) {
+                // Run for its effect on the server only; the socket's error stands.
+                m_rpc.Connect();
+            }
+        }
+    } else {
+        code = m_rpc.Connect();
+    }
+    SetStateCode(code);
+    return code;
+}
+
+std::int32_t ConnectorHolder::SendAlarm() {
+    const bool socketMode = m_socket.GetPort() != 0;
+    std::int32_t socketCode = 0;
+    if (socketMode) {
+        socketCode = m_socket.SendAlarm();
+        if (socketCode == 0) {
+            return 0;
+        }
+    }
+    const std::int32_t rpcCode = m_rpc.SendAlarm();
+    if (rpcCode == 0) {
+        return 0;
+    }
+    return socketMode ? socketCode : rpcCode;
+}
+
+std::int32_t ConnectorHolder::GetStateCode() const {
+    LONG code = kNeverProbed;
+    if (!m_server || FAILED(m_server->get_StateCode(&code))) {
+        return kNeverProbed;
+    }
+    return code;
+}
+
+void ConnectorHolder::SetStateCode(std::int32_t code) {
+    if (m_server) {
+        m_server->put_StateCode(code);
+    }
+}
+
+std::wstring ConnectorHolder::GetAddress() const {
+    return m_socket.GetAddress();
+}

@@ -1,0 +1,52 @@
+#pragma once
+// The service's working record of one disk server: the server object and the
+// two transports that reach it. From the server's Port it chooses which
+// transport is tried, and it records each probe's result in the object's
+// StateCode. Entries are shared (std::shared_ptr: interlocked count);
+// whoever works on one outside the manager lock holds a reference of its own.
+//
+// Check and SendAlarm may run at the same time on two threads.
+
+#include <cstdint>
+#include <string>
+
+#include "com/com_ptr.h"
+#include "connections/rpc_connector.h"
+#include "connections/socket_connector.h"
+#include "contract/TolvaneLib.h"
+
+class ConnectorHolder {
+public:
+    // StateCode of a server object that was never probed.
+    static constexpr std::int32_t kNeverProbed = -1;
+
+    explicit ConnectorHolder(IQNServer* server);
+    virtual ~ConnectorHolder() = default;
+    ConnectorHolder(const ConnectorHolder&) = delete;
+    ConnectorHolder& operator=(const ConnectorHolder&) = delete;
+
+    // Probes the server, stores the result as its StateCode and returns it.
+    // With a Port, the socket is tried (nothing is sent while its connection
+    // is up); when it fails the RPC probe runs as well, but the socket's
+    // error is the result. Without a Port only RPC is used.
+    std::int32_t Check();
+    // Sends the unmount order: over the socket when there is a Port, over RPC
+    // when there is none or the socket send failed. StateCode is unchanged.
+    std::int32_t SendAlarm();
+
+    // kNeverProbed when the object cannot tell.
+    std::int32_t GetStateCode() const;
+    void SetStateCode(std::int32_t code);
+    std::wstring GetAddress() const;
+    KRVN::com_ptr<IQNServer> GetServer() const { return m_server; }
+
+    // The connection checker runs Check's steps itself under the manager lock.
+    SocketConnector& SocketTransport() noexcept { return m_socket; }
+    RpcConnector& RpcTransport() noexcept { return m_rpc; }
+
+private:
+    // Destroyed in reverse: the server reference first, then RPC, then socket.
+    SocketConnector m_socket;
+    RpcConnector m_rpc;
+    KRVN::com_ptr<IQNServer> m_server;
+};

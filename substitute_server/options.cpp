@@ -1,0 +1,183 @@
+#include "substitute_server/options.h"
+
+#include <cwchar>
+#include <cwctype>
+
+const wchar_t* const kUsage =
+    L"usage: substitute_server --log FILE [--echo]\n"
+    L"         [--listen FIRST[-LAST]:PORT]... [--password TEXT] [--refuse]\n"
+    L"         [--reply yes|yes-crlf|YES|ye|none|split|silent]\n"
+    L"         [--close-after MS] [--reset-after MS]\n"
+    L"         [--rpc] [--open-result N]\n"
+    L"         [--stop-event NAME] [--lifetime SECONDS]\n";
+
+namespace {
+
+bool ParseNumber(const std::wstring& text, long long low, long long high, long long& value) {
+    if (text.empty()) {
+        return false;
+    }
+    wchar_t* end = nullptr;
+    const long long parsed = std::wcstoll(text.c_str(), &end, 10);
+    if (*end != L'\0' || parsed < low || parsed > high) {
+        return false;
+    }
+    value = parsed;
+    return true;
+}
+
+bool ParseAddress(const std::wstring& text, std::uint32_t& address) {
+    std::uint32_t result = 0;
+    size_t position = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (position >= text.size() || text[position] != L'.') {
+                return false;
+            }
+            ++position;
+        }
+        const size_t start = position;
+        while (position < text.size() && std::iswdigit(text[position])) {
+            ++position;
+        }
+        long long octet = 0;
+        if (position - start > 3 ||
+            !ParseNumber(text.substr(start, position - start), 0, 255, octet)) {
+            return false;
+        }
+        result = (result << 8) | static_cast<std::uint32_t>(octet);
+    }
+    if (position != text.size()) {
+        return false;
+    }
+    address = result;
+    return true;
+}
+
+bool ParseListen(const std::wstring& text, ListenRange& range) {
+    const size_t colon = text.rfind(L':');
+    long long port = 0;
+    if (colon == std::wstring::npos || !ParseNumber(text.substr(colon + 1), 0, 65535, port)) {
+        return false;
+    }
+    const std::wstring addresses = text.substr(0, colon);
+    const size_t dash = addresses.find(L'-');
+    if (!ParseAddress(addresses.substr(0, dash), range.first)) {
+        return false;
+    }
+    range.last = range.first;
+    if (dash != std::wstring::npos && !ParseAddress(addresses.substr(dash + 1), range.last)) {
+        return false;
+    }
+    range.port = static_cast<std::uint16_t>(port);
+    return range.first <= range.last;
+}
+
+bool ParseReply(const std::wstring& text, ReplyMode& mode) {
+    static const struct {
+        const wchar_t* name;
+        ReplyMode mode;
+    } kModes[] = {{L"yes", ReplyMode::Yes},      {L"yes-crlf", ReplyMode::YesCrlf},
+                  {L"YES", ReplyMode::Upper},    {L"ye", ReplyMode::Short},
+                  {L"none", ReplyMode::None},    {L"split", ReplyMode::Split},
+                  {L"silent", ReplyMode::Silent}};
+    for (const auto& entry : kModes) {
+        if (text == entry.name) {
+            mode = entry.mode;
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+bool ParseOptions(int argc, const wchar_t* const* argv, Options& options, std::wstring& error) {
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring name = argv[i];
+        const auto needValue = [&](std::wstring& value) {
+            if (i + 1 >= argc) {
+                error = name + L" needs a value";
+                return false;
+            }
+            value = argv[++i];
+            return true;
+        };
+        if (name == L"--echo") {
+            options.echo = true;
+            continue;
+        }
+        if (name == L"--refuse") {
+            options.refuse = true;
+            continue;
+        }
+        if (name == L"--rpc") {
+            options.rpc = true;
+            continue;
+        }
+        static const wchar_t* const kValueOptions[] = {
+            L"--log",         L"--password",    L"--stop-event",  L"--listen",  L"--reply",
+            L"--close-after", L"--reset-after", L"--open-result", L"--lifetime"};
+        bool known = false;
+        for (const wchar_t* option : kValueOptions) {
+            known = known || name == option;
+        }
+        if (!known) {
+            error = L"unknown option " + name;
+            return false;
+        }
+        std::wstring value;
+        long long number = 0;
+        if (!needValue(value)) {
+            return false;
+        }
+        if (name == L"--log") {
+            options.logPath = value;
+        } else if (name == L"--password") {
+            options.password = value;
+        } else if (name == L"--stop-event") {
+            options.stopEvent = value;
+        } else if (name == L"--listen") {
+            ListenRange range;
+            if (!ParseListen(value, range)) {
+                error = L"bad --listen " + value + L" (FIRST[-LAST]:PORT, IPv4)";
+                return false;
+            }
+            options.listen.push_back(range);
+        } else if (name == L"--reply") {
+            if (!ParseReply(value, options.reply)) {
+                error = L"bad --reply " + value;
+                return false;
+            }
+        } else if (name == L"--close-after" || name == L"--reset-after") {
+            if (!ParseNumber(value, 0, 3600000, number)) {
+                error = L"bad " + name + L" " + value + L" (milliseconds)";
+                return false;
+            }
+            (name == L"--close-after" ? options.closeAfterMs : options.resetAfterMs) =
+                static_cast<int>(number);
+        } else if (name == L"--open-result") {
+            if (!ParseNumber(value, INT32_MIN, INT32_MAX, number)) {
+                error = L"bad --open-result " + value;
+                return false;
+            }
+            options.openResultGiven = true;
+            options.openResult = static_cast<long>(number);
+        } else {
+            if (!ParseNumber(value, 1, 86400, number)) {
+                error = L"bad --lifetime " + value + L" (seconds)";
+                return false;
+            }
+            options.lifetimeSeconds = static_cast<int>(number);
+        }
+    }
+    if (options.logPath.empty() && !options.echo) {
+        error = L"give --log FILE or --echo";
+        return false;
+    }
+    if (options.listen.empty() && !options.rpc) {
+        error = L"nothing to serve: give --listen or --rpc";
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,47 @@
+#pragma once
+// Command line of the substitute disk server.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// What the TCP listener answers to an accepted password.
+enum class ReplyMode {
+    Yes,     // "yes"
+    YesCrlf, // "yes\r\n"
+    Upper,   // "YES"
+    Short,   // "ye"
+    None,    // closes the connection without a word
+    Split,   // "y", and "es" a moment later
+    Silent,  // never answers and keeps the connection
+};
+
+// Consecutive IPv4 addresses (host byte order) listening on one port; port 0
+// lets the system choose one port for the whole range.
+struct ListenRange {
+    std::uint32_t first = 0;
+    std::uint32_t last = 0;
+    std::uint16_t port = 0;
+};
+
+struct Options {
+    std::wstring logPath;
+    bool echo = false;
+    std::vector<ListenRange> listen;
+    std::wstring password;
+    bool refuse = false;
+    ReplyMode reply = ReplyMode::Yes;
+    int closeAfterMs = -1;
+    int resetAfterMs = -1;
+    bool rpc = false;
+    bool openResultGiven = false;
+    long openResult = 0;
+    std::wstring stopEvent;
+    int lifetimeSeconds = 0;
+};
+
+extern const wchar_t* const kUsage;
+
+// Fills options from the arguments after the program name; on a mistake
+// returns false with a one-line explanation.
+bool ParseOptions(int argc, const wchar_t* const* argv, Options& options, std::wstring& error);

@@ -1,0 +1,161 @@
+// The RPC transport against the substitute server's alarm interface on its
+// named pipe. One server process owns the pipe at a time, so each test starts
+// and stops its own.
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "com/bstr.h"
+#include "common/unique_handle.h"
+#include "connections/rpc_connector.h"
+#include "tests/unit/connections/substitute_server_process.h"
+#include "tests/unit/connections/test_environment.h"
+
+namespace krvn_test {
+namespace {
+
+// What the runtime reports when nobody serves the interface: the endpoint
+// mapper knows no server (1753), or the pipe is gone (1722).
+bool IsUnreachable(std::int32_t code) {
+    return code == EPT_S_NOT_REGISTERED || code == RPC_S_SERVER_UNAVAILABLE;
+}
+
+class RpcConnectorTest : public ::testing::Test {
+protected:
+    void StartServer(const std::wstring& options = L"") {
+        ASSERT_TRUE(m_server.Start(L"--rpc --password secret " + options));
+    }
+
+    SubstituteServerProcess m_server;
+    KRVN::com_ptr<IQNServer> m_object = MakeServerObject(L"127.0.0.1", L"secret", 0);
+};
+
+TEST_F(RpcConnectorTest, RemoteOpenRequestIsTheNdrFormWithoutTheBindingHandle) {
+    StartServer();
+    RpcConnector connector(m_object.get());
+    ASSERT_EQ(0, connector.Connect());
+    const auto requests = m_server.Events("request");
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ("0", requests[0].Field("proc"));
+    // Maximum count 7, offset 0, actual count 7, then "secret\0" in UTF-16LE:
+    // 26 bytes, nothing ahead of the string.
+    EXPECT_EQ("07000000"
+              "00000000"
+              "07000000"
+              "7300650063007200650074000000",
+              requests[0].Field("bytes"));
+}
+
+TEST_F(RpcConnectorTest, ProbeOpensAndClosesAContext) {
+    StartServer();
+    RpcConnector connector(m_object.get());
+    EXPECT_EQ(0, connector.Connect());
+
+    const auto events = m_server.Events();
+    std::vector<std::string> calls;
+    std::string context;
+    for (const LogEvent& event : events) {
+        if (event.event == "RemoteOpen" || event.event == "RemoteAlarm" ||
+            event.event == "RemoteClose") {
+            calls.push_back(event.event);
+            EXPECT_EQ(context.empty() ? event.Field("ctx") : context, event.Field("ctx"));
+            context = event.Field("ctx");
+        }
+    }
+    EXPECT_EQ((std::vector<std::string>{"RemoteOpen", "RemoteClose"}), calls);
+    EXPECT_EQ("secret", m_server.Events("RemoteOpen")[0].Field("password"));
+    // Nothing is left open for the server to run down.
+    ::Sleep(1500);
+    EXPECT_TRUE(m_server.Events("rundown").empty());
+}
+
+TEST_F(RpcConnectorTest, AlarmOpensAndAlarmsWithoutClosing) {
+    StartServer();
+    RpcConnector connector(m_object.get());
+    EXPECT_EQ(0, connector.SendAlarm());
+
+    const auto opens = m_server.Events("RemoteOpen");
+    const auto alarms = m_server.Events("RemoteAlarm");
+    ASSERT_EQ(1u, opens.size());
+    ASSERT_EQ(1u, alarms.size());
+    EXPECT_EQ(opens[0].Field("ctx"), alarms[0].Field("ctx"));
+    EXPECT_TRUE(m_server.Events("RemoteClose").empty());
+}
+
+TEST_F(RpcConnectorTest, RefusedOpenIsTheResultAndNoAlarmFollows) {
+    StartServer(L"--open-result 5");
+    RpcConnector connector(m_object.get());
+    EXPECT_EQ(5, connector.Connect());
+    EXPECT_EQ(5, connector.SendAlarm());
+    EXPECT_EQ(2u, m_server.Events("RemoteOpen").size());
+    EXPECT_TRUE(m_server.Events("RemoteAlarm").empty());
+    EXPECT_TRUE(m_server.Events("RemoteClose").empty());
+}
+
+TEST_F(RpcConnectorTest, PasswordIsReadAtEveryOperation) {
+    StartServer();
+    const auto object = MakeServerObject(L"127.0.0.1", nullptr, 0);
+    RpcConnector connector(object.get());
+    // The substitute server refuses a wrong password with ERROR_LOGON_FAILURE.
+    EXPECT_EQ(ERROR_LOGON_FAILURE, connector.Connect());
+    EXPECT_EQ("", m_server.Events("RemoteOpen")[0].Field("password"));
+
+    const KRVN::unique_bstr password(L"secret");
+    object->put_Password(password.get());
+    EXPECT_EQ(0, connector.SendAlarm());
+}
+
+TEST_F(RpcConnectorTest, NoServerGivesTheRuntimeStatus) {
+    RpcConnector connector(m_object.get());
+    const std::int32_t probe = connector.Connect();
+    EXPECT_TRUE(IsUnreachable(probe)) << probe;
+    const std::int32_t alarm = connector.SendAlarm();
+    EXPECT_TRUE(IsUnreachable(alarm)) << alarm;
+}
+
+TEST_F(RpcConnectorTest, ServerGoneAfterAProbeGivesTheRuntimeStatus) {
+    StartServer();
+    RpcConnector connector(m_object.get());
+    ASSERT_EQ(0, connector.Connect());
+    ASSERT_TRUE(m_server.Stop());
+    const std::int32_t probe = connector.Connect();
+    EXPECT_TRUE(IsUnreachable(probe)) << probe;
+}
+
+TEST_F(RpcConnectorTest, ImpersonationIsUndoneOnTheCallingThread) {
+    StartServer();
+    RpcConnector connector(m_object.get());
+    ASSERT_EQ(0, connector.Connect());
+    KRVN::unique_handle token;
+    EXPECT_FALSE(::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NO_TOKEN), ::GetLastError());
+}
+
+TEST_F(RpcConnectorTest, ProbeAndAlarmOverlapOnOneConnector) {
+    StartServer();
+    RpcConnector connector(m_object.get());
+    constexpr int kRounds = 25;
+    int probeFailures = 0;
+    int alarmFailures = 0;
+    std::thread prober([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            probeFailures += connector.Connect() != 0;
+        }
+    });
+    std::thread alarmer([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            alarmFailures += connector.SendAlarm() != 0;
+        }
+    });
+    prober.join();
+    alarmer.join();
+    EXPECT_EQ(0, probeFailures);
+    EXPECT_EQ(0, alarmFailures);
+    EXPECT_EQ(2u * kRounds, m_server.Events("RemoteOpen").size());
+    EXPECT_EQ(static_cast<size_t>(kRounds), m_server.Events("RemoteAlarm").size());
+    EXPECT_EQ(static_cast<size_t>(kRounds), m_server.Events("RemoteClose").size());
+}
+
+} // namespace
+} // namespace krvn_test

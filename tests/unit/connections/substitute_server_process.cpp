@@ -1,0 +1,162 @@
+#include "tests/unit/connections/substitute_server_process.h"
+
+#include <atomic>
+#include <sstream>
+
+namespace krvn_test {
+
+namespace {
+
+constexpr DWORD kStartTimeoutMs = 20000;
+constexpr DWORD kStopTimeoutMs = 10000;
+// A server left behind by a crashed test ends by itself.
+constexpr int kLifetimeSeconds = 180;
+
+std::wstring UniqueName(const wchar_t* prefix) {
+    static std::atomic<int> counter{0};
+    return std::wstring(prefix) + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+           std::to_wstring(++counter);
+}
+
+} // namespace
+
+std::string LogEvent::Field(const std::string& key) const {
+    const auto found = fields.find(key);
+    return found == fields.end() ? std::string() : found->second;
+}
+
+SubstituteServerProcess::~SubstituteServerProcess() {
+    Stop();
+    if (!m_logPath.empty()) {
+        ::DeleteFileW(m_logPath.c_str());
+    }
+}
+
+::testing::AssertionResult SubstituteServerProcess::Start(const std::wstring& options) {
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    m_logPath = std::wstring(temp) + UniqueName(L"substitute-") + L".log";
+    const std::wstring stopName = UniqueName(L"Local\\krvn-substitute-stop-");
+    m_stopEvent.reset(::CreateEventW(nullptr, TRUE, FALSE, stopName.c_str()));
+    if (!m_stopEvent) {
+        return ::testing::AssertionFailure() << "CreateEventW: " << ::GetLastError();
+    }
+
+    std::wstring commandLine = L"\"" KRVN_SUBSTITUTE_SERVER L"\" --log \"" + m_logPath +
+                               L"\" --stop-event " + stopName + L" --lifetime " +
+                               std::to_wstring(kLifetimeSeconds) + L" " + options;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &info)) {
+        return ::testing::AssertionFailure() << "CreateProcessW: " << ::GetLastError();
+    }
+    m_process.reset(info.hProcess);
+    const KRVN::unique_handle thread(info.hThread);
+    m_processId = info.dwProcessId;
+
+    const ULONGLONG deadline = ::GetTickCount64() + kStartTimeoutMs;
+    while (::GetTickCount64() < deadline) {
+        if (!Events("ready").empty()) {
+            return ::testing::AssertionSuccess();
+        }
+        if (::WaitForSingleObject(m_process.get(), 20) == WAIT_OBJECT_0) {
+            DWORD exitCode = 0;
+            ::GetExitCodeProcess(m_process.get(), &exitCode);
+            m_process.reset();
+            return ::testing::AssertionFailure()
+                   << "the substitute server ended with " << exitCode << "\n"
+                   << LogText();
+        }
+    }
+    return ::testing::AssertionFailure() << "the substitute server is not ready\n" << LogText();
+}
+
+::testing::AssertionResult SubstituteServerProcess::Stop() {
+    if (!m_process) {
+        return ::testing::AssertionSuccess();
+    }
+    ::SetEvent(m_stopEvent.get());
+    const bool ended = ::WaitForSingleObject(m_process.get(), kStopTimeoutMs) == WAIT_OBJECT_0;
+    if (!ended) {
+        ::TerminateProcess(m_process.get(), 1);
+        ::WaitForSingleObject(m_process.get(), kStopTimeoutMs);
+    }
+    m_process.reset();
+    if (!ended) {
+        return ::testing::AssertionFailure() << "the substitute server did not stop\n" << LogText();
+    }
+    return ::testing::AssertionSuccess();
+}
+
+std::uint16_t SubstituteServerProcess::Port() const {
+    for (const LogEvent& line : Events("listening")) {
+        const size_t colon = line.where.rfind(':');
+        if (line.where.compare(0, 9, "ncacn_np:") != 0 && colon != std::string::npos) {
+            return static_cast<std::uint16_t>(std::stoi(line.where.substr(colon + 1)));
+        }
+    }
+    return 0;
+}
+
+std::string SubstituteServerProcess::LogText() const {
+    const KRVN::unique_hfile file(::CreateFileW(
+        m_logPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string text;
+    if (!file) {
+        return text;
+    }
+    char buffer[8192];
+    DWORD read = 0;
+    while (::ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
+        text.append(buffer, read);
+    }
+    return text;
+}
+
+std::vector<LogEvent> SubstituteServerProcess::Events() const {
+    std::vector<LogEvent> events;
+    std::istringstream lines(LogText());
+    std::string line;
+    // Only whole lines: the server may be writing the last one.
+    while (std::getline(lines, line) && !lines.eof()) {
+        std::istringstream tokens(line);
+        std::string time;
+        LogEvent event;
+        tokens >> time >> event.where >> event.event;
+        std::string field;
+        while (tokens >> field) {
+            const size_t equals = field.find('=');
+            event.fields[field.substr(0, equals)] =
+                equals == std::string::npos ? std::string() : field.substr(equals + 1);
+        }
+        events.push_back(std::move(event));
+    }
+    return events;
+}
+
+std::vector<LogEvent> SubstituteServerProcess::Events(const std::string& event) const {
+    std::vector<LogEvent> matching;
+    for (LogEvent& line : Events()) {
+        if (line.event == event) {
+            matching.push_back(std::move(line));
+        }
+    }
+    return matching;
+}
+
+bool SubstituteServerProcess::WaitForEvents(const std::string& event, size_t count,
+                                            DWORD timeoutMs) const {
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    do {
+        if (Events(event).size() >= count) {
+            return true;
+        }
+        ::Sleep(20);
+    } while (::GetTickCount64() < deadline);
+    return false;
+}
+
+} // namespace krvn_test

@@ -1,0 +1,59 @@
+#pragma once
+// One substitute disk server process for a test: started with CreateProcess
+// on its own log file and stop event, ready once it logged "ready", and ended
+// by its handle (stop event first, TerminateProcess if it does not obey).
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/unique_handle.h"
+
+namespace krvn_test {
+
+// One line of the server's log: <time> <where> <event> [key=value ...].
+struct LogEvent {
+    std::string where;
+    std::string event;
+    std::map<std::string, std::string> fields;
+
+    std::string Field(const std::string& key) const;
+};
+
+class SubstituteServerProcess {
+public:
+    SubstituteServerProcess() = default;
+    ~SubstituteServerProcess();
+    SubstituteServerProcess(const SubstituteServerProcess&) = delete;
+    SubstituteServerProcess& operator=(const SubstituteServerProcess&) = delete;
+
+    // Starts the server with these options (log, stop event and a lifetime
+    // are added) and waits until it is ready.
+    ::testing::AssertionResult Start(const std::wstring& options);
+    // Asks the server to stop and waits for it to end.
+    ::testing::AssertionResult Stop();
+
+    DWORD ProcessId() const noexcept { return m_processId; }
+    // The port of the first TCP address the server listens on.
+    std::uint16_t Port() const;
+
+    std::vector<LogEvent> Events() const;
+    std::vector<LogEvent> Events(const std::string& event) const;
+    // Waits (at most timeoutMs) until at least count lines of this event are logged.
+    bool WaitForEvents(const std::string& event, size_t count, DWORD timeoutMs = 5000) const;
+    std::string LogText() const;
+
+private:
+    std::wstring m_logPath;
+    KRVN::unique_handle m_process;
+    KRVN::unique_handle m_stopEvent;
+    DWORD m_processId = 0;
+};
+
+} // namespace krvn_test
