@@ -1,19 +1,35 @@
 #!/usr/bin/env bash
-# Builds and runs the alarm benchmark under Wine in the build's prefix.
-#   bench/run.sh [build dir] [--rounds R] [--rpc-calls M]
+# Builds and runs the alarm benchmarks under Wine in the build's prefix.
+#   bench/run.sh [build dir] [--rounds R] [--rpc-calls M] [--ticks T]
+# button_bench needs the virtual red button, whose library must be in the
+# prefix's processes from the first on: the prefix is restarted with it.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 shift || true
 export KRVN_BUILD_DIR=$build
-cmake --build "$build" -j2 --target alarm_bench >/dev/null
+export KRVN_VBUTTON_LIB=$build/vbutton/libvbutton.so
+export KRVN_VBUTTON_STATE=$build/vbutton/state
+export KRVN_VBUTTON_DEVICE=$KRVN_VBUTTON_STATE/port
+export KRVN_VBUTTON_PORT=COM7
+cmake --build "$build" -j2 --target alarm_bench button_bench vbutton_preload >/dev/null
+"$root/scripts/wine-prefix.sh" down >/dev/null
 "$root/scripts/wine-prefix.sh" up >/dev/null
+vbutton=$root/tools/virtual_button/vbutton
+"$vbutton" up "$KRVN_VBUTTON_PORT" >/dev/null
 . "$root/scripts/wine-env.sh"
 # Output goes to a file first: processes Wine starts on the way inherit the
 # first program's stdout.
-out=$(mktemp)
+run() {
+    local out rc=0
+    out=$(mktemp)
+    wine "$build/bench/$1.exe" "${@:2}" </dev/null >"$out" 2>&1 || rc=$?
+    cat "$out"
+    rm -f "$out"
+    return $rc
+}
 rc=0
-wine "$build/bench/alarm_bench.exe" "$@" </dev/null >"$out" 2>&1 || rc=$?
-cat "$out"
-rm -f "$out"
+run alarm_bench "$@" || rc=$?
+run button_bench "$@" || rc=$?
+"$vbutton" down
 exit $rc

@@ -1,6 +1,7 @@
 #include "connections/qn_server.h"
 
 #include "com/result.h"
+#include "connections/server_alarm_route.h"
 
 HRESULT QNServer::get_Address(BSTR* value) {
     return GetString(m_address, value);
@@ -45,8 +46,13 @@ HRESULT QNServer::put_StateCode(LONG value) {
 }
 
 HRESULT QNServer::SendAlarm() {
-    // The alarm manager wires this to its SendAlarmTo with this object's Address.
-    return E_NOTIMPL;
+    // The order goes to the listed entry with this address, not through this object.
+    try {
+        KRVN::unique_bstr address;
+        KRVN_RETURN_IF_FAILED(get_Address(address.put()));
+        return RouteServerAlarm(address ? address.get() : L"");
+    }
+    KRVN_CATCH_RETURN()
 }
 
 HRESULT QNServer::GetString(const KRVN::unique_bstr& slot, BSTR* value) {

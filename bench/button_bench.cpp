@@ -1,0 +1,375 @@
+// How long the whole alarm takes from the red button, and what one check of
+// the server list costs. Needs the virtual red button (bench/run.sh sets it
+// up) and one substitute server for 127.0.0.1 to 127.0.0.200. See README.md.
+//
+// - For N = 10, 100, 200 connected socket servers: from the moment the
+//   button closes to the last "unmount" the substitute server logged,
+//   through a fresh AlarmManager, its port watcher and its alarm pass;
+//   beside it the same measure for a plain loop of send("unmount") on N
+//   open sockets, and the ratio of the two.
+// - The CPU time of one connection-checker tick over 100 connected socket
+//   servers (nothing is sent: every connection is up).
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "com/bstr.h"
+#include "com/com_object.h"
+#include "com/unique_couninitialize.h"
+#include "common/unique_handle.h"
+#include "config/registry_store.h"
+#include "connections/connect_checker.h"
+#include "connections/qn_server.h"
+#include "connections/unique_socket.h"
+#include "service/alarm_manager.h"
+
+namespace {
+
+constexpr int kMaxServers = 200;
+constexpr int kTickServers = 100;
+constexpr DWORD kWaitMs = 20000;
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// Milliseconds since midnight UTC, the clock of the substitute server's log.
+long long NowMs() {
+    SYSTEMTIME now;
+    ::GetSystemTime(&now);
+    return ((now.wHour * 60LL + now.wMinute) * 60 + now.wSecond) * 1000 + now.wMilliseconds;
+}
+
+std::wstring Address(int index) {
+    return L"127.0.0." + std::to_wstring(index + 1);
+}
+
+std::wstring StateFile(const wchar_t* name) {
+    const char* state = std::getenv("KRVN_VBUTTON_STATE");
+    std::wstring path = L"Z:";
+    for (const char* c = state ? state : ""; *c; ++c) {
+        path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+    }
+    return path + L"\\" + name;
+}
+
+bool Exists(const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void SetButton(bool pressed) {
+    if (pressed) {
+        KRVN::unique_hfile(::CreateFileW(StateFile(L"pressed").c_str(), GENERIC_WRITE, 0, nullptr,
+                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    } else {
+        ::DeleteFileW(StateFile(L"pressed").c_str());
+    }
+}
+
+// The substitute server, ended through its stop event; its log read back.
+class ServerProcess {
+public:
+    bool Start(const std::wstring& program) {
+        wchar_t temp[MAX_PATH];
+        ::GetTempPathW(MAX_PATH, temp);
+        const std::wstring tag = std::to_wstring(::GetCurrentProcessId());
+        m_log = std::wstring(temp) + L"button-bench-" + tag + L".log";
+        const std::wstring stopName = L"Local\\krvn-button-bench-" + tag;
+        m_stop.reset(::CreateEventW(nullptr, TRUE, FALSE, stopName.c_str()));
+        std::wstring commandLine = L"\"" + program + L"\" --log \"" + m_log + L"\" --stop-event " +
+                                   stopName + L" --lifetime 900 --password secret --listen " +
+                                   L"127.0.0.1-127.0.0." + std::to_wstring(kMaxServers) + L":0";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        if (!m_stop || !::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0,
+                                         nullptr, nullptr, &startup, &info)) {
+            std::printf("cannot start %ls (%lu)\n", program.c_str(), ::GetLastError());
+            return false;
+        }
+        m_process.reset(info.hProcess);
+        const KRVN::unique_handle thread(info.hThread);
+        for (int i = 0; i < 1000; ++i) {
+            const std::string log = ReadLog();
+            if (log.find(" ready") != std::string::npos) {
+                const size_t listening = log.find(" listening");
+                m_port = static_cast<ULONG>(std::stoul(log.substr(log.rfind(':', listening) + 1)));
+                return true;
+            }
+            if (::WaitForSingleObject(m_process.get(), 20) == WAIT_OBJECT_0) {
+                break;
+            }
+        }
+        std::printf("the substitute server did not get ready:\n%s\n", ReadLog().c_str());
+        return false;
+    }
+
+    ~ServerProcess() {
+        if (m_process) {
+            ::SetEvent(m_stop.get());
+            if (::WaitForSingleObject(m_process.get(), 10000) != WAIT_OBJECT_0) {
+                ::TerminateProcess(m_process.get(), 1);
+            }
+        }
+        ::DeleteFileW(m_log.c_str());
+    }
+
+    ULONG Port() const noexcept { return m_port; }
+
+    // Times (ms since midnight UTC) of the "unmount" lines logged so far.
+    std::vector<long long> UnmountTimes() const {
+        std::vector<long long> times;
+        const std::string log = ReadLog();
+        for (size_t line = 0; line < log.size();) {
+            const size_t end = log.find('\n', line);
+            if (end == std::string::npos) {
+                break;
+            }
+            if (log.compare(line + 24, 1, " ") == 0 &&
+                log.find(" unmount ", line) < end) { // <date>T<hh:mm:ss.mmm>Z
+                const auto field = [&](size_t at, size_t n) {
+                    return std::stoll(log.substr(line + at, n));
+                };
+                times.push_back(((field(11, 2) * 60 + field(14, 2)) * 60 + field(17, 2)) * 1000 +
+                                field(20, 3));
+            }
+            line = end + 1;
+        }
+        return times;
+    }
+
+    // Waits until count unmounts are logged; the time of the last one, or -1.
+    long long WaitForUnmounts(size_t count) const {
+        const ULONGLONG deadline = ::GetTickCount64() + kWaitMs;
+        do {
+            const auto times = UnmountTimes();
+            if (times.size() >= count) {
+                return *std::max_element(times.begin(), times.end());
+            }
+            ::Sleep(5);
+        } while (::GetTickCount64() < deadline);
+        return -1;
+    }
+
+private:
+    std::string ReadLog() const {
+        const KRVN::unique_hfile file(::CreateFileW(
+            m_log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        std::string text;
+        char buffer[65536];
+        DWORD read = 0;
+        while (file && ::ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
+            text.append(buffer, read);
+        }
+        return text;
+    }
+
+    std::wstring m_log;
+    KRVN::unique_handle m_stop;
+    KRVN::unique_handle m_process;
+    ULONG m_port = 0;
+};
+
+KRVN::com_ptr<IQNServer> MakeServer(const std::wstring& address, ULONG port) {
+    const KRVN::com_ptr<IQNServer> server(KRVN::com::ComObject<QNServer>::Make());
+    server->put_Address(KRVN::unique_bstr(address.c_str()).get());
+    server->put_Password(KRVN::unique_bstr(L"secret").get());
+    server->put_Port(port);
+    return server;
+}
+
+// A connection with the same handshake the socket transport makes.
+unique_socket OpenPlain(int index, ULONG port) {
+    unique_socket socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(static_cast<u_short>(port));
+    target.sin_addr.s_addr = htonl(0x7F000001u + static_cast<u_long>(index));
+    static const char kHello[] = "psw=secret";
+    char reply[10] = {};
+    if (!socket ||
+        ::connect(socket.get(), reinterpret_cast<sockaddr*>(&target), sizeof target) != 0 ||
+        ::send(socket.get(), kHello, sizeof kHello - 1, 0) != sizeof kHello - 1 ||
+        ::recv(socket.get(), reply, sizeof reply, 0) < 3) {
+        return unique_socket();
+    }
+    return socket;
+}
+
+// A manager with n connected socket servers, watching the button's port.
+std::unique_ptr<AlarmManager> MakeManager(int n, ULONG port, const std::wstring& portName) {
+    // The DTR flag stays after a port is closed; Start may open the port
+    // stored by an earlier manager.
+    ::DeleteFileW(StateFile(L"dtr").c_str());
+    auto manager = std::make_unique<AlarmManager>();
+    manager->Start();
+    for (int i = 0; i < n; ++i) {
+        if (const std::int32_t code = manager->TryConnectAdd(MakeServer(Address(i), port).get())) {
+            std::printf("probe of %ls failed: %d\n", Address(i).c_str(), code);
+            return nullptr;
+        }
+    }
+    manager->SetComPort(portName);
+    const ULONGLONG deadline = ::GetTickCount64() + kWaitMs;
+    while (!Exists(StateFile(L"dtr"))) {
+        if (::GetTickCount64() >= deadline) {
+            std::printf("the port watcher did not raise DTR on %ls\n", portName.c_str());
+            return nullptr;
+        }
+        ::Sleep(5);
+    }
+    ::Sleep(100); // until the watcher waits on the port
+    return manager;
+}
+
+bool BenchButton(const ServerProcess& server, int n, int rounds, const std::wstring& portName) {
+    const auto manager = MakeManager(n, server.Port(), portName);
+    std::vector<unique_socket> plain;
+    for (int i = 0; i < n && manager; ++i) {
+        plain.push_back(OpenPlain(i, server.Port()));
+        if (!plain.back()) {
+            std::printf("plain connection to %ls failed\n", Address(i).c_str());
+            return false;
+        }
+    }
+    if (!manager) {
+        return false;
+    }
+    std::vector<double> button;
+    std::vector<double> loop;
+    size_t expected = server.UnmountTimes().size();
+    for (int round = 0; round < rounds; ++round) {
+        // Press and release are both changes of DSR: each is one alarm pass.
+        for (const bool pressed : {true, false}) {
+            const long long start = NowMs();
+            SetButton(pressed);
+            expected += n;
+            const long long last = server.WaitForUnmounts(expected);
+            if (last < 0) {
+                std::printf("N=%d: the alarm pass did not reach every server\n", n);
+                return false;
+            }
+            button.push_back(static_cast<double>(last - start));
+            ::Sleep(50);
+        }
+        const long long start = NowMs();
+        for (const unique_socket& socket : plain) {
+            ::send(socket.get(), "unmount", 7, 0);
+        }
+        expected += n;
+        const long long last = server.WaitForUnmounts(expected);
+        if (last < 0) {
+            std::printf("N=%d: the plain loop did not reach every server\n", n);
+            return false;
+        }
+        loop.push_back(static_cast<double>(last - start));
+        ::Sleep(50);
+    }
+    const double buttonMs = Median(button);
+    const double loopMs = Median(loop);
+    std::printf("%5d %18.0f %18.0f %10.2f\n", n, buttonMs, loopMs,
+                loopMs > 0 ? buttonMs / loopMs : 0.0);
+    return true;
+}
+
+double ThreadCpuMs() {
+    FILETIME created;
+    FILETIME exited;
+    FILETIME kernel;
+    FILETIME user;
+    ::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user);
+    const auto ticks = [](const FILETIME& time) {
+        return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    };
+    return (ticks(kernel) + ticks(user)) / 1e4;
+}
+
+bool BenchTick(const ServerProcess& server, int ticks, const std::wstring& portName) {
+    const auto manager = MakeManager(kTickServers, server.Port(), portName);
+    if (!manager) {
+        return false;
+    }
+    // One tick of the real checker code, run on this thread so that its CPU
+    // time can be read; the manager's own checker sleeps for an hour.
+    ConnectChecker checker;
+    checker.SetOwner(manager.get());
+    // Thread CPU times advance in scheduler steps (10 ms under Wine), so the
+    // CPU time is taken over all ticks together.
+    std::vector<double> wall;
+    const double cpuStart = ThreadCpuMs();
+    for (int i = 0; i < ticks; ++i) {
+        const ULONGLONG wallStart = ::GetTickCount64();
+        checker.CheckAndNotify();
+        wall.push_back(static_cast<double>(::GetTickCount64() - wallStart));
+    }
+    const double cpuPerTick = (ThreadCpuMs() - cpuStart) / ticks;
+    std::printf("checker tick over %d connected socket servers, %d ticks: CPU %.2f ms per tick "
+                "(%.1f us per server), wall median %.0f ms; state %ld\n",
+                kTickServers, ticks, cpuPerTick, cpuPerTick * 1000 / kTickServers, Median(wall),
+                manager->CurrentState());
+    return manager->CurrentState() == AllConnected;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    std::wstring program = KRVN_SUBSTITUTE_SERVER;
+    const char* port = std::getenv("KRVN_VBUTTON_PORT");
+    std::wstring portName = port ? std::wstring(port, port + std::strlen(port)) : L"COM7";
+    int rounds = 5;
+    int ticks = 101;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::wstring name = argv[i];
+        if (name == L"--server") {
+            program = argv[i + 1];
+        } else if (name == L"--rounds") {
+            rounds = std::max(1, _wtoi(argv[i + 1]));
+        } else if (name == L"--ticks") {
+            ticks = std::max(1, _wtoi(argv[i + 1]));
+        }
+    }
+    if (!std::getenv("KRVN_VBUTTON_STATE")) {
+        std::printf("no virtual red button: run through bench/run.sh\n");
+        return 1;
+    }
+
+    const KRVN::unique_couninitialize apartment(COINIT_MULTITHREADED);
+    // A clean settings key: nothing listed at start, and the managers' own
+    // checkers tick only once.
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, KRVN::kAlarmKeyPath);
+    KRVN::unique_hkey key;
+    const DWORD hour = 3600;
+    ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, KRVN::kAlarmKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS,
+                      nullptr, key.put(), nullptr);
+    ::RegSetValueExW(key.get(), L"ConnectCheckDelay", 0, REG_DWORD,
+                     reinterpret_cast<const BYTE*>(&hour), sizeof hour);
+    const auto cleanUp = KRVN::scope_exit([] {
+        SetButton(false);
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, KRVN::kAlarmKeyPath);
+    });
+
+    ServerProcess server;
+    if (!server.Start(program)) {
+        return 1;
+    }
+    SetButton(false);
+    std::printf("red button to the last unmount logged, median of %d rounds (ms; log clock 1 ms)\n",
+                rounds);
+    std::printf("%5s %18s %18s %10s\n", "N", "button+alarm pass", "plain send loop", "ratio");
+    bool ok = true;
+    for (const int n : {10, 100, kMaxServers}) {
+        ok = BenchButton(server, n, rounds, portName) && ok;
+    }
+    ok = BenchTick(server, ticks, portName) && ok;
+    return ok ? 0 : 1;
+}

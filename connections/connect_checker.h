@@ -1,0 +1,37 @@
+#pragma once
+// The periodic connection check: a thread embedded in the alarm manager that
+// probes every listed server when it starts and then every
+// ConnectCheckDelay seconds, keeps the set of reachable addresses, computes
+// the aggregate state (an eConnectState value) and tells the desktop client
+// through its IChangeIconEvents sink when the state changed, a server came up
+// or a server was lost.
+
+#include <windows.h>
+
+#include <string>
+
+#include "common/smart_thread.h"
+
+class AlarmManager;
+
+class ConnectChecker : public CEventThread<CRuntimeThreadCreator> {
+public:
+    // The manager whose list and state the next run works on.
+    void SetOwner(AlarmManager* owner) noexcept { m_owner = owner; }
+
+    // One tick: check every server and notify the sink if anything changed.
+    void CheckAndNotify();
+    // Probes every entry, in list order, holding the manager lock for one
+    // entry at a time. lost receives the address of every server that was
+    // reachable and failed now, each followed by a line feed; cameUp is set
+    // when a server became reachable. Returns the aggregate state.
+    LONG CheckAll(std::wstring& lost, bool& cameUp);
+    // Calls the sink, if one is registered, outside the manager lock.
+    void FireChangeIcon(LONG state, const std::wstring& lost);
+
+protected:
+    void Run() override;
+
+private:
+    AlarmManager* m_owner = nullptr;
+};

@@ -1,0 +1,20 @@
+#include "connections/server_alarm_route.h"
+
+#include <atomic>
+
+namespace {
+
+constexpr std::int32_t kNotListed = 1168; // ERROR_NOT_FOUND
+
+std::atomic<ServerAlarmRoute> g_route{nullptr};
+
+} // namespace
+
+void SetServerAlarmRoute(ServerAlarmRoute route) noexcept {
+    g_route = route;
+}
+
+std::int32_t RouteServerAlarm(const std::wstring& address) {
+    const ServerAlarmRoute route = g_route;
+    return route ? route(address) : kNotListed;
+}

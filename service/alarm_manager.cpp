@@ -1,0 +1,202 @@
+#include "service/alarm_manager.h"
+
+#include "com/bstr.h"
+#include "common/sync_guard.h"
+#include "config/registry_store.h"
+#include "connections/find_process_by_name.h"
+#include "connections/server_alarm_route.h"
+#include "service/com_port_waiter.h"
+
+namespace {
+
+// Exit code of the desktop program when the service ends it.
+constexpr UINT kDesktopExitCode = 0xFFFFFFFF;
+
+// The object's IQNServer and its Address (a null Address reads as empty),
+// or a null interface when the object has none.
+KRVN::com_ptr<IQNServer> ServerWithAddress(IUnknown* object, std::wstring& address) {
+    const auto server = KRVN::com_ptr<IUnknown>(object).try_query<IQNServer>();
+    if (server) {
+        KRVN::unique_bstr text;
+        server->get_Address(text.put());
+        address = text ? std::wstring(text.get()) : std::wstring();
+    }
+    return server;
+}
+
+} // namespace
+
+AlarmManager& AlarmManager::Instance() {
+    // Left alive at exit on purpose: its threads may still use it then.
+    static AlarmManager* const instance = [] {
+        auto* made = new AlarmManager;
+        SetServerAlarmRoute(
+            [](const std::wstring& address) { return Instance().SendAlarmTo(address); });
+        return made;
+    }();
+    return *instance;
+}
+
+AlarmManager::AlarmManager() = default;
+
+AlarmManager::~AlarmManager() {
+    // Both threads work on this object: they must have ended before it goes.
+    if (m_portWatcher) {
+        m_portWatcher->Stop(true);
+    }
+    m_checker.Stop(true);
+}
+
+void AlarmManager::Start() {
+    LoadList();
+    KRVN::LoadConnectCheckDelay(m_connectCheckDelay);
+    const std::wstring portName = KRVN::LoadComPort();
+    {
+        std::lock_guard<std::mutex> control(m_checkerControl);
+        StartChecker();
+    }
+    m_portWatcher = KRVN::CountedPtr<ComPortWaiter>(new ComPortWaiter(portName, *this));
+    m_portWatcher->Start(nullptr, 0, false);
+}
+
+void AlarmManager::Shutdown() {
+    if (m_portWatcher) {
+        m_portWatcher->Stop(false);
+    }
+    if (const KRVN::unique_handle desktop = FindProcessByName(L"Alarm.exe")) {
+        ::TerminateProcess(desktop.get(), kDesktopExitCode);
+    }
+}
+
+std::int32_t AlarmManager::AlarmAll() {
+    const Snapshot entries = Servers();
+    bool failed = false;
+    for (const bool reachable : {true, false}) {
+        for (const auto& [key, entry] : entries) {
+            if ((entry->GetStateCode() == 0) == reachable) {
+                failed = entry->SendAlarm() != 0 || failed;
+            }
+        }
+    }
+    return failed ? -1 : 0;
+}
+
+std::int32_t AlarmManager::SendAlarmTo(const std::wstring& address) {
+    const Entry entry = Find(address);
+    return entry ? entry->SendAlarm() : kNotListed;
+}
+
+void AlarmManager::AddServer(IUnknown* server) {
+    std::wstring address;
+    const auto object = ServerWithAddress(server, address);
+    if (object) {
+        const auto entry = Entry(new ConnectorHolder(object.get()));
+        Insert(address, entry);
+    }
+}
+
+std::int32_t AlarmManager::TryConnectAdd(IUnknown* server) {
+    std::wstring address;
+    const auto object = ServerWithAddress(server, address);
+    if (!object) {
+        return E_NOINTERFACE;
+    }
+    const auto entry = Entry(new ConnectorHolder(object.get()));
+    const std::int32_t code = entry->Check();
+    if (code == 0) {
+        Insert(address, entry);
+    }
+    return code;
+}
+
+void AlarmManager::RemoveServer(const std::wstring& address) {
+    std::lock_guard<std::mutex> control(m_checkerControl);
+    m_checker.Stop(true);
+    decltype(m_servers)::node_type removed;
+    {
+        std::lock_guard<std::mutex> list(m_listLock);
+        removed = m_servers.extract(address);
+    }
+    // The checker is stopped: nobody else touches the connected set now.
+    m_connected.erase(address);
+    StartChecker();
+}
+
+HRESULT AlarmManager::SaveList() {
+    // The snapshot keeps every entry, and so its server object, alive
+    // while the store reads them.
+    const Snapshot entries = Servers();
+    std::vector<IUnknown*> objects;
+    objects.reserve(entries.size());
+    for (const auto& [key, entry] : entries) {
+        objects.push_back(entry->GetServer().get());
+    }
+    return KRVN::SaveServerList(objects);
+}
+
+HRESULT AlarmManager::LoadList() {
+    KRVN::ServerObjectList loaded;
+    const HRESULT result = KRVN::LoadServerList(loaded);
+    if (result == S_OK) {
+        for (const auto& server : loaded) {
+            AddServer(server.get());
+        }
+    }
+    return result;
+}
+
+void AlarmManager::RestartChecker() {
+    std::lock_guard<std::mutex> control(m_checkerControl);
+    m_checker.Stop(true);
+    m_state = 0;
+    StartChecker();
+}
+
+void AlarmManager::SetChangeIconSink(IChangeIconEvents* sink) {
+    KRVN::com_ptr<IChangeIconEvents> replacement(sink);
+    {
+        KRVN::CSyncGuard hold(&m_lock);
+        std::swap(m_changeIconSink, replacement);
+    }
+    // The previous sink is released here, outside the lock.
+}
+
+std::wstring AlarmManager::GetComPort() const {
+    return m_portWatcher ? m_portWatcher->PortName() : std::wstring();
+}
+
+HRESULT AlarmManager::SetComPort(const std::wstring& name) {
+    if (m_portWatcher) {
+        m_portWatcher->SetPortName(name);
+    }
+    KRVN::SaveComPort(name);
+    return S_OK;
+}
+
+size_t AlarmManager::ServerCount() const {
+    std::lock_guard<std::mutex> list(m_listLock);
+    return m_servers.size();
+}
+
+AlarmManager::Snapshot AlarmManager::Servers() const {
+    std::lock_guard<std::mutex> list(m_listLock);
+    return Snapshot(m_servers.begin(), m_servers.end());
+}
+
+void AlarmManager::StartChecker() {
+    m_checker.SetOwner(this);
+    m_checker.Start(nullptr, 0, false);
+}
+
+void AlarmManager::Insert(const std::wstring& key, const Entry& entry) {
+    // A copy goes in, so a refused entry is freed by the caller, outside the locks.
+    KRVN::CSyncGuard hold(&m_lock);
+    std::lock_guard<std::mutex> list(m_listLock);
+    m_servers.try_emplace(key, entry);
+}
+
+AlarmManager::Entry AlarmManager::Find(const std::wstring& address) const {
+    std::lock_guard<std::mutex> list(m_listLock);
+    const auto found = m_servers.find(address);
+    return found == m_servers.end() ? Entry() : found->second;
+}

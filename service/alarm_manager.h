@@ -1,0 +1,124 @@
+#pragma once
+// The single central object of the service: the list of disk servers that
+// receive the alarm, the addresses found reachable at the last check, the
+// aggregate connection state and the desktop client's state callback, the
+// red-button port watcher and the periodic connection checker. The COM
+// objects, the service host and the port watcher reach it through Instance.
+//
+// Locks, taken in this order and never the other way round:
+// - the manager lock (m_lock): held by the checker around one entry's probe,
+//   by insertions, and around the change-icon sink slot;
+// - the list lock (m_listLock): held only for the moment the map is read or
+//   changed, never across network I/O, so an alarm never waits for a probe.
+// Work on an entry outside the locks holds a shared reference to it, so a
+// concurrent removal never frees an entry in use. Restarts of the checker
+// (RemoveServer, RestartChecker) are serialised by m_checkerControl.
+
+#include <winsock2.h>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "com/com_ptr.h"
+#include "common/crit_sect.h"
+#include "config/counted_ptr.h"
+#include "connections/address_less.h"
+#include "connections/connect_checker.h"
+#include "connections/connector_holder.h"
+#include "connections/winsock_session.h"
+#include "contract/TolvaneLib.h"
+
+class ComPortWaiter;
+
+class AlarmManager {
+public:
+    using Entry = KRVN::CountedPtr<ConnectorHolder>;
+    // Keys and entries in list order (ascending by AddressLess).
+    using Snapshot = std::vector<std::pair<std::wstring, Entry>>;
+
+    static constexpr LONG kDefaultConnectCheckDelay = 60;
+    // SendAlarmTo's result for an address that is not listed (ERROR_NOT_FOUND).
+    static constexpr std::int32_t kNotListed = 1168;
+
+    // The service's one manager, made on first use and never destroyed: its
+    // threads run until the process ends.
+    static AlarmManager& Instance();
+
+    // Managers of their own are for tests; the service uses Instance.
+    AlarmManager();
+    ~AlarmManager();
+    AlarmManager(const AlarmManager&) = delete;
+    AlarmManager& operator=(const AlarmManager&) = delete;
+
+    // Loads the stored list and settings, starts the checker and the port
+    // watcher. Raises CAException when a thread cannot be started.
+    void Start();
+    // Asks the port watcher to stop (without waiting) and ends the desktop
+    // program "Alarm.exe" if one runs.
+    void Shutdown();
+
+    // Sends the alarm to every listed server, those reachable at the last
+    // check first: 0 when all took it, -1 when any did not.
+    std::int32_t AlarmAll();
+    // 0, the entry's error, or kNotListed.
+    std::int32_t SendAlarmTo(const std::wstring& address);
+
+    // Lists the server object (one that answers IQNServer) under its
+    // Address, unless that address is listed already; a null Address counts
+    // as empty. Objects without IQNServer are not listed.
+    void AddServer(IUnknown* server);
+    // As AddServer, but only when a probe of the new entry gives 0; returns
+    // the probe's result (E_NOINTERFACE for an object without IQNServer).
+    std::int32_t TryConnectAdd(IUnknown* server);
+    // Stops the checker, removes the address and starts the checker again,
+    // whether or not the address was listed.
+    void RemoveServer(const std::wstring& address);
+    HRESULT SaveList();
+    HRESULT LoadList();
+    // Stops the checker, forgets the state and starts the checker again, so
+    // its first check is always reported. Raises CAException when the
+    // checker cannot be started again.
+    void RestartChecker();
+
+    void SetChangeIconSink(IChangeIconEvents* sink);
+    std::wstring GetComPort() const;
+    // Watches the port from now on and stores its name; always 0.
+    HRESULT SetComPort(const std::wstring& name);
+
+    size_t ServerCount() const;
+    LONG CurrentState() const noexcept { return m_state.load(); }
+    // Null until Start.
+    KRVN::CountedPtr<ComPortWaiter> PortWatcher() const { return m_portWatcher; }
+    Snapshot Servers() const;
+    LONG ConnectCheckDelay() const noexcept { return m_connectCheckDelay; }
+
+private:
+    friend class ConnectChecker;
+
+    // Winsock outlives every socket of the entries below.
+    WinsockSession m_winsock;
+    ConnectChecker m_checker;
+    std::map<std::wstring, Entry, AddressLess> m_servers;
+    std::set<std::wstring, AddressLess> m_connected;
+    KRVN::com_ptr<IChangeIconEvents> m_changeIconSink;
+    // An eConnectState value, written by the checker thread (and by
+    // RestartChecker while the checker is stopped).
+    std::atomic<LONG> m_state{0};
+    KRVN::CCritSect m_lock;
+    mutable std::mutex m_listLock;
+    std::mutex m_checkerControl;
+    // Set once by Start, before any client can call.
+    KRVN::CountedPtr<ComPortWaiter> m_portWatcher;
+    LONG m_connectCheckDelay = kDefaultConnectCheckDelay;
+
+    void StartChecker();
+    // Lists entry under key unless an equal key is listed already.
+    void Insert(const std::wstring& key, const Entry& entry);
+    Entry Find(const std::wstring& address) const;
+};

@@ -1,0 +1,61 @@
+#include "service/qn_alarm.h"
+
+#include <string>
+
+#include "com/bstr.h"
+#include "com/result.h"
+#include "service/alarm_manager.h"
+#include "service/com_port_waiter.h"
+
+QNAlarm::QNAlarm() : QNAlarm(AlarmManager::Instance()) {}
+
+HRESULT QNAlarm::get_ComPort(BSTR* name) {
+    if (!name) {
+        return E_POINTER;
+    }
+    *name = nullptr;
+    try {
+        *name = KRVN::unique_bstr(m_manager.GetComPort().c_str()).release();
+        return S_OK;
+    }
+    KRVN_CATCH_RETURN()
+}
+
+HRESULT QNAlarm::put_ComPort(BSTR name) {
+    try {
+        return m_manager.SetComPort(name ? name : L"");
+    }
+    KRVN_CATCH_RETURN()
+}
+
+HRESULT QNAlarm::Advise(IRedButtonEvents* sink) {
+    return SetRedButtonSink(sink);
+}
+
+HRESULT QNAlarm::Unadvise() {
+    return SetRedButtonSink(nullptr);
+}
+
+HRESULT QNAlarm::AdviseChangeIcon(IChangeIconEvents* sink) {
+    m_manager.SetChangeIconSink(sink);
+    return S_OK;
+}
+
+HRESULT QNAlarm::UnadviseChangeIcon() {
+    m_manager.SetChangeIconSink(nullptr);
+    return S_OK;
+}
+
+HRESULT QNAlarm::SetSendRedButtonCallback(LONG value) {
+    if (const auto watcher = m_manager.PortWatcher()) {
+        watcher->SetForwardFlag(value);
+    }
+    return S_OK;
+}
+
+HRESULT QNAlarm::SetRedButtonSink(IRedButtonEvents* sink) {
+    if (const auto watcher = m_manager.PortWatcher()) {
+        watcher->SetRedButtonSink(sink);
+    }
+    return S_OK;
+}

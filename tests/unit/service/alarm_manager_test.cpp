@@ -1,0 +1,251 @@
+// The alarm manager against substitute disk servers: the server list, the
+// two alarm passes with their choice of transport, and the restarts of the
+// connection checker.
+
+#include <gtest/gtest.h>
+
+#include <winsock2.h>
+
+#include <string>
+#include <vector>
+
+#include "connections/unique_socket.h"
+#include "service/alarm_manager.h"
+#include "tests/unit/connections/substitute_server_process.h"
+#include "tests/unit/connections/test_environment.h"
+#include "tests/unit/service/service_test_support.h"
+
+namespace krvn_test {
+namespace {
+
+// A loopback port that refuses connections: bound, never listening.
+class RefusingPort {
+public:
+    RefusingPort() : m_socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(m_socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+        int length = sizeof address;
+        ::getsockname(m_socket.get(), reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+    }
+    ULONG Port() const noexcept { return m_port; }
+
+private:
+    unique_socket m_socket;
+    ULONG m_port = 0;
+};
+
+// The passwords of the RemoteOpen calls the RPC server saw, in order.
+std::vector<std::string> OpenedPasswords(const SubstituteServerProcess& server) {
+    std::vector<std::string> passwords;
+    for (const LogEvent& open : server.Events("RemoteOpen")) {
+        passwords.push_back(open.Field("password"));
+    }
+    return passwords;
+}
+
+size_t AlarmsWithPassword(const SubstituteServerProcess& server, const std::string& password) {
+    // An alarm is an open followed by RemoteAlarm on its context.
+    size_t count = 0;
+    for (const LogEvent& alarm : server.Events("RemoteAlarm")) {
+        for (const LogEvent& open : server.Events("RemoteOpen")) {
+            count += open.Field("ctx") == alarm.Field("ctx") && open.Field("password") == password;
+        }
+    }
+    return count;
+}
+
+class AlarmManagerTest : public ::testing::Test {
+protected:
+    AlarmRegistry m_registry;
+    SubstituteServerProcess m_rpc;
+    AlarmManager m_manager;
+};
+
+TEST_F(AlarmManagerTest, AddressesDifferingOnlyInCaseAreOneEntry) {
+    ASSERT_TRUE(m_rpc.Start(L"--rpc --open-result 0"));
+    m_manager.AddServer(MakeServerObject(L"Alpha", L"first", 0).get());
+    m_manager.AddServer(MakeServerObject(L"alpha", L"second", 0).get());
+    ASSERT_EQ(1u, m_manager.ServerCount());
+    EXPECT_EQ(L"Alpha", m_manager.Servers().front().first);
+
+    EXPECT_EQ(0, m_manager.SendAlarmTo(L"ALPHA"));
+    EXPECT_EQ(std::vector<std::string>{"first"}, OpenedPasswords(m_rpc));
+    EXPECT_EQ(1u, AlarmsWithPassword(m_rpc, "first"));
+
+    EXPECT_EQ(AlarmManager::kNotListed, m_manager.SendAlarmTo(L"Alpha2"));
+    EXPECT_EQ(1u, m_rpc.Events("RemoteOpen").size());
+}
+
+TEST_F(AlarmManagerTest, ReachableServersGetTheAlarmFirst) {
+    ASSERT_TRUE(m_rpc.Start(L"--rpc --open-result 0"));
+    const auto s1 = MakeServerObject(L"127.0.0.11", L"s1", 0);
+    const auto s2 = MakeServerObject(L"127.0.0.12", L"s2", 0);
+    const auto s3 = MakeServerObject(L"127.0.0.13", L"s3", 0);
+    for (const auto& server : {s3, s1, s2}) {
+        m_manager.AddServer(server.get());
+    }
+    s1->put_StateCode(0);
+    s2->put_StateCode(5);
+    s3->put_StateCode(0);
+
+    EXPECT_EQ(0, m_manager.AlarmAll());
+    EXPECT_EQ((std::vector<std::string>{"s1", "s3", "s2"}), OpenedPasswords(m_rpc));
+    EXPECT_EQ(3u, m_rpc.Events("RemoteAlarm").size());
+    // The pass leaves the state codes alone.
+    LONG code = 0;
+    s2->get_StateCode(&code);
+    EXPECT_EQ(5, code);
+}
+
+TEST_F(AlarmManagerTest, TransportFollowsPortAndFallsBackToRpc) {
+    ASSERT_TRUE(m_rpc.Start(L"--rpc --open-result 0"));
+    SubstituteServerProcess tcp;
+    ASSERT_TRUE(tcp.Start(L"--password sock --listen 127.0.0.21-127.0.0.22:0"));
+    RefusingPort refusing;
+
+    // Port 0 although a listener waits on its address: RPC only.
+    m_manager.AddServer(MakeServerObject(L"127.0.0.21", L"rpc-only", 0).get());
+    // Connected: the alarm goes over the socket alone.
+    ASSERT_EQ(0,
+              m_manager.TryConnectAdd(MakeServerObject(L"127.0.0.22", L"sock", tcp.Port()).get()));
+    // A port, but no connection: the socket send fails, RPC takes over.
+    m_manager.AddServer(MakeServerObject(L"127.0.0.23", L"fallback", refusing.Port()).get());
+
+    EXPECT_EQ(0, m_manager.AlarmAll());
+    EXPECT_TRUE(tcp.WaitForEvents("unmount", 1));
+    const auto unmounts = tcp.Events("unmount");
+    ASSERT_EQ(1u, unmounts.size());
+    EXPECT_EQ("127.0.0.22", unmounts[0].where.substr(0, unmounts[0].where.find(':')));
+    EXPECT_EQ(1u, tcp.Events("connected").size()); // the probe's connection only
+    EXPECT_EQ((std::vector<std::string>{"rpc-only", "fallback"}), OpenedPasswords(m_rpc));
+    EXPECT_EQ(1u, AlarmsWithPassword(m_rpc, "rpc-only"));
+    EXPECT_EQ(1u, AlarmsWithPassword(m_rpc, "fallback"));
+}
+
+TEST_F(AlarmManagerTest, AFailedServerFailsThePassButNotTheOthers) {
+    ASSERT_TRUE(m_rpc.Start(L"--rpc --password good"));
+    RefusingPort refusing;
+    m_manager.AddServer(MakeServerObject(L"127.0.0.31", L"good", 0).get());
+    m_manager.AddServer(MakeServerObject(L"127.0.0.30", L"wrong", refusing.Port()).get());
+    m_manager.AddServer(MakeServerObject(L"127.0.0.32", L"good", 0).get());
+
+    EXPECT_EQ(-1, m_manager.AlarmAll());
+    EXPECT_EQ((std::vector<std::string>{"wrong", "good", "good"}), OpenedPasswords(m_rpc));
+    EXPECT_EQ(2u, AlarmsWithPassword(m_rpc, "good"));
+
+    // Addressed alone, the entry hands back its socket's error.
+    EXPECT_EQ(WSAENOTSOCK, m_manager.SendAlarmTo(L"127.0.0.30"));
+}
+
+TEST_F(AlarmManagerTest, EmptyListTakesTheAlarmAndUnlistedAddressesAreNotFound) {
+    EXPECT_EQ(0, m_manager.AlarmAll());
+    EXPECT_EQ(AlarmManager::kNotListed, m_manager.SendAlarmTo(L"127.0.0.1"));
+    EXPECT_EQ(AlarmManager::kNotListed, m_manager.SendAlarmTo(L""));
+}
+
+TEST_F(AlarmManagerTest, TryConnectAddListsOnlyReachableServers) {
+    SubstituteServerProcess tcp;
+    ASSERT_TRUE(tcp.Start(L"--password sock --listen 127.0.0.41:0"));
+    RefusingPort refusing;
+
+    const auto down = MakeServerObject(L"127.0.0.1", L"sock", refusing.Port());
+    EXPECT_EQ(WSAECONNREFUSED, m_manager.TryConnectAdd(down.get()));
+    LONG code = 0;
+    down->get_StateCode(&code);
+    EXPECT_EQ(WSAECONNREFUSED, code);
+    EXPECT_EQ(0u, m_manager.ServerCount());
+
+    const auto up = MakeServerObject(L"127.0.0.41", L"sock", tcp.Port());
+    EXPECT_EQ(0, m_manager.TryConnectAdd(up.get()));
+    up->get_StateCode(&code);
+    EXPECT_EQ(0, code);
+    ASSERT_EQ(1u, m_manager.ServerCount());
+    EXPECT_EQ(up.get(), m_manager.Servers().front().second->GetServer().get());
+
+    // Objects that are no servers are never listed.
+    const auto recorder = MakeChangeIconRecorder();
+    EXPECT_EQ(E_NOINTERFACE, m_manager.TryConnectAdd(recorder.get()));
+    m_manager.AddServer(recorder.get());
+    EXPECT_EQ(1u, m_manager.ServerCount());
+}
+
+TEST_F(AlarmManagerTest, StartListsTheSavedServersAndWatchesTheSavedPort) {
+    // Nothing answers on either: the checker's probes fail at once.
+    m_manager.AddServer(MakeServerObject(L"127.0.0.62", L"pb", 7).get());
+    m_manager.AddServer(MakeServerObject(L"127.0.0.61", L"pa", 0).get());
+    ASSERT_EQ(S_OK, m_manager.SaveList());
+    AlarmRegistry::SetCheckDelay(3600);
+    m_manager.SetComPort(L"COM9");
+
+    AlarmManager started;
+    started.Start();
+    const auto servers = started.Servers();
+    ASSERT_EQ(2u, servers.size());
+    EXPECT_EQ(L"127.0.0.61", servers[0].first);
+    EXPECT_EQ(L"127.0.0.62", servers[1].first);
+    ULONG port = 0;
+    servers[1].second->GetServer()->get_Port(&port);
+    EXPECT_EQ(7u, port);
+    EXPECT_EQ(3600, started.ConnectCheckDelay());
+    EXPECT_EQ(L"COM9", started.GetComPort());
+}
+
+// The checker's restarts, seen by a client's change-icon sink.
+class CheckerRestartTest : public AlarmManagerTest {
+protected:
+    void SetUp() override {
+        AlarmRegistry::SetCheckDelay(3600); // no tick but the one at each start
+        ASSERT_TRUE(m_tcp.Start(L"--password sock --listen 127.0.0.51:0"));
+        ASSERT_EQ(0, m_manager.TryConnectAdd(
+                         MakeServerObject(L"127.0.0.51", L"sock", m_tcp.Port()).get()));
+        m_manager.SetChangeIconSink(m_sink.get());
+        m_manager.Start();
+        ASSERT_TRUE(m_sink->WaitForCalls(1));
+        // The state is stored right after the sink was told.
+        ASSERT_TRUE(WaitUntil([&] { return m_manager.CurrentState() == AllConnected; }));
+    }
+
+    SubstituteServerProcess m_tcp;
+    KRVN::com_ptr<ChangeIconRecorder> m_sink = MakeChangeIconRecorder();
+};
+
+TEST_F(CheckerRestartTest, RestartInAnUnchangedWorldNotifiesOnce) {
+    m_manager.RestartChecker();
+    ASSERT_TRUE(m_sink->WaitForCalls(2));
+    ::Sleep(300);
+    const auto calls = m_sink->Calls();
+    ASSERT_EQ(2u, calls.size());
+    EXPECT_EQ(AllConnected, calls[1].state);
+    EXPECT_EQ(L"", calls[1].addresses);
+}
+
+TEST_F(CheckerRestartTest, RemovingAnUnlistedAddressStillRestartsTheChecker) {
+    // Only a new tick can see the server go.
+    ASSERT_TRUE(m_tcp.Stop());
+    const auto entry = m_manager.Servers().front().second;
+    ASSERT_TRUE(WaitUntil([&] { return !entry->SocketTransport().IsConnected(); }));
+    ::Sleep(200);
+    EXPECT_EQ(1u, m_sink->CallCount());
+
+    m_manager.RemoveServer(L"127.0.0.52");
+    EXPECT_EQ(1u, m_manager.ServerCount());
+    ASSERT_TRUE(m_sink->WaitForCalls(2));
+    const auto calls = m_sink->Calls();
+    EXPECT_EQ(AllDisconnected, calls[1].state);
+    EXPECT_EQ(L"127.0.0.51\n", calls[1].addresses);
+}
+
+TEST_F(CheckerRestartTest, ARemovedServerIsNeverReportedLost) {
+    m_manager.RemoveServer(L"127.0.0.51");
+    EXPECT_EQ(0u, m_manager.ServerCount());
+    ASSERT_TRUE(m_sink->WaitForCalls(2));
+    const auto calls = m_sink->Calls();
+    EXPECT_EQ(NoneConnect, calls[1].state);
+    EXPECT_EQ(L"", calls[1].addresses);
+}
+
+} // namespace
+} // namespace krvn_test

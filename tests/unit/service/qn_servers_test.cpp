@@ -1,0 +1,287 @@
+// The QNServers collection over an alarm manager's list: indexing,
+// enumeration, the edits and what they store, and the SendAlarm of a
+// client's own QNServer object.
+
+#include <gtest/gtest.h>
+
+#include <winsock2.h>
+
+#include "com/bstr.h"
+#include "com/class_factory.h"
+#include "com/com_object.h"
+#include "com/variant.h"
+#include "config/registry_store.h"
+#include "connections/qn_servers.h"
+#include "service/alarm_manager.h"
+#include "service/qn_alarm.h"
+#include "tests/unit/connections/substitute_server_process.h"
+#include "tests/unit/connections/test_environment.h"
+#include "tests/unit/service/service_test_support.h"
+
+namespace krvn_test {
+namespace {
+
+std::wstring AddressOf(IUnknown* object) {
+    const auto server = KRVN::com_ptr<IUnknown>(object).try_query<IQNServer>();
+    KRVN::unique_bstr address;
+    if (server) {
+        server->get_Address(address.put());
+    }
+    return address ? address.get() : L"<none>";
+}
+
+KRVN::unique_variant Index(VARTYPE type, LONG value) {
+    KRVN::unique_variant index;
+    VARIANT* raw = index.put();
+    V_VT(raw) = type;
+    if (type == VT_I2) {
+        V_I2(raw) = static_cast<SHORT>(value);
+    } else {
+        V_I4(raw) = value;
+    }
+    return index;
+}
+
+KRVN::unique_variant IndexByReference(LONG* value) {
+    KRVN::unique_variant index;
+    VARIANT* raw = index.put();
+    V_VT(raw) = VT_I4 | VT_BYREF;
+    V_I4REF(raw) = value;
+    return index;
+}
+
+KRVN::unique_variant Index(const wchar_t* address) {
+    KRVN::unique_variant index;
+    VARIANT* raw = index.put();
+    V_VT(raw) = VT_BSTR;
+    V_BSTR(raw) = KRVN::unique_bstr(address).release();
+    return index;
+}
+
+// The addresses the stored list holds, in order.
+std::vector<std::wstring> StoredAddresses() {
+    KRVN::ServerObjectList stored;
+    EXPECT_EQ(S_OK, KRVN::LoadStoredServerList(stored));
+    std::vector<std::wstring> addresses;
+    for (const auto& server : stored) {
+        addresses.push_back(AddressOf(server.get()));
+    }
+    return addresses;
+}
+
+class QNServersTest : public ::testing::Test {
+protected:
+    void ListThree() {
+        for (const wchar_t* address : {L"srv-b", L"SRV-C", L"srv-a"}) {
+            m_manager.AddServer(MakeServerObject(address, L"pw", 0).get());
+        }
+    }
+
+    KRVN::com_ptr<IQNServers> MakeCollection() {
+        return KRVN::com_ptr<IQNServers>(KRVN::com::ComObject<QNServers>::Make(m_manager));
+    }
+
+    AlarmRegistry m_registry;
+    AlarmManager m_manager;
+    KRVN::com_ptr<IQNServers> m_servers = MakeCollection();
+};
+
+TEST_F(QNServersTest, ItemFindsPositionsAndAddressesInListOrder) {
+    ListThree();
+    LONG count = 0;
+    ASSERT_EQ(S_OK, m_servers->get_Count(&count));
+    ASSERT_EQ(3, count);
+
+    KRVN::unique_variant item;
+    ASSERT_EQ(S_OK, m_servers->Item(Index(VT_I4, count - 1).get(), item.put()));
+    ASSERT_EQ(VT_DISPATCH, item.type());
+    EXPECT_EQ(L"SRV-C", AddressOf(V_DISPATCH(&item.get())));
+    ASSERT_EQ(S_OK, m_servers->Item(Index(VT_I2, 0).get(), item.put()));
+    EXPECT_EQ(L"srv-a", AddressOf(V_DISPATCH(&item.get())));
+    ASSERT_EQ(S_OK, m_servers->Item(Index(L"Srv-B").get(), item.put()));
+    EXPECT_EQ(L"srv-b", AddressOf(V_DISPATCH(&item.get())));
+
+    // The listed object itself, not a copy.
+    const auto listed = m_manager.Servers()[1].second->GetServer();
+    EXPECT_EQ(static_cast<IDispatch*>(listed.get()), V_DISPATCH(&item.get()));
+}
+
+TEST_F(QNServersTest, ItemRejectsBadIndexesWithoutTouchingTheResult) {
+    ListThree();
+    LONG first = 0;
+    const struct {
+        KRVN::unique_variant index;
+        HRESULT expected;
+    } cases[] = {{Index(VT_I4, 3), E_INVALIDARG},
+                 {Index(VT_I4, -1), E_INVALIDARG},
+                 {Index(VT_I2, 3), E_INVALIDARG},
+                 {IndexByReference(&first), E_INVALIDARG},
+                 {Index(VT_UI4, 0), E_INVALIDARG},
+                 {Index(VT_EMPTY, 0), E_INVALIDARG},
+                 {Index(L"srv-d"), AlarmManager::kNotListed},
+                 {Index(L""), AlarmManager::kNotListed}};
+    for (const auto& bad : cases) {
+        VARIANT result;
+        V_VT(&result) = VT_I4;
+        V_I4(&result) = 4242;
+        EXPECT_EQ(bad.expected, m_servers->Item(bad.index.get(), &result));
+        EXPECT_EQ(VT_I4, V_VT(&result));
+        EXPECT_EQ(4242, V_I4(&result));
+    }
+}
+
+TEST_F(QNServersTest, EnumeratorFollowsTheEnumVariantRules) {
+    ListThree();
+    KRVN::com_ptr<IUnknown> unknown;
+    ASSERT_EQ(S_OK, m_servers->get__NewEnum(unknown.put()));
+    auto enumerator = unknown.query<IEnumVARIANT>();
+
+    VARIANT items[4];
+    ULONG fetched = 99;
+    EXPECT_EQ(E_INVALIDARG, enumerator->Next(0, items, &fetched));
+    EXPECT_EQ(E_POINTER, enumerator->Next(1, nullptr, &fetched));
+    EXPECT_EQ(E_POINTER, enumerator->Next(2, items, nullptr));
+    EXPECT_EQ(E_INVALIDARG, enumerator->Skip(0));
+
+    ASSERT_EQ(S_OK, enumerator->Next(1, items, nullptr));
+    EXPECT_EQ(L"srv-a", AddressOf(V_DISPATCH(&items[0])));
+    ::VariantClear(&items[0]);
+
+    KRVN::com_ptr<IEnumVARIANT> clone;
+    ASSERT_EQ(S_OK, enumerator->Clone(clone.put()));
+    EXPECT_EQ(S_FALSE, enumerator->Next(4, items, &fetched));
+    ASSERT_EQ(2u, fetched);
+    EXPECT_EQ(L"srv-b", AddressOf(V_DISPATCH(&items[0])));
+    EXPECT_EQ(L"SRV-C", AddressOf(V_DISPATCH(&items[1])));
+    ::VariantClear(&items[0]);
+    ::VariantClear(&items[1]);
+    EXPECT_EQ(S_FALSE, enumerator->Next(1, items, &fetched));
+    EXPECT_EQ(0u, fetched);
+    EXPECT_EQ(S_FALSE, enumerator->Skip(1));
+
+    EXPECT_EQ(S_OK, enumerator->Reset());
+    EXPECT_EQ(S_OK, enumerator->Skip(2));
+    EXPECT_EQ(S_FALSE, enumerator->Skip(2));
+
+    // The clone kept its own position, and its elements outlive the
+    // enumerator it came from and the entries themselves.
+    unknown.reset();
+    enumerator.reset();
+    m_manager.RemoveServer(L"srv-b");
+    ASSERT_EQ(S_OK, clone->Next(2, items, &fetched));
+    ASSERT_EQ(2u, fetched);
+    EXPECT_EQ(L"srv-b", AddressOf(V_DISPATCH(&items[0])));
+    EXPECT_EQ(L"SRV-C", AddressOf(V_DISPATCH(&items[1])));
+    ::VariantClear(&items[0]);
+    ::VariantClear(&items[1]);
+}
+
+TEST_F(QNServersTest, AddKeepsAListedAddressAndSavesEachTime) {
+    ASSERT_EQ(S_OK, m_servers->Add(MakeServerObject(L"srv-a", L"first", 1).get()));
+    EXPECT_EQ(std::vector<std::wstring>{L"srv-a"}, StoredAddresses());
+    ASSERT_EQ(S_OK, m_servers->Add(MakeServerObject(L"SRV-A", L"second", 2).get()));
+    LONG count = 0;
+    m_servers->get_Count(&count);
+    EXPECT_EQ(1, count);
+
+    KRVN::ServerObjectList stored;
+    ASSERT_EQ(S_OK, KRVN::LoadStoredServerList(stored));
+    ASSERT_EQ(1u, stored.size());
+    const auto server = stored[0].query<IQNServer>();
+    KRVN::unique_bstr password;
+    ULONG port = 0;
+    server->get_Password(password.put());
+    server->get_Port(&port);
+    EXPECT_STREQ(L"first", password.get());
+    EXPECT_EQ(1u, port);
+
+    // The list holds the service's copy, never the client's object.
+    const auto client = MakeServerObject(L"srv-b", L"pw", 0);
+    ASSERT_EQ(S_OK, m_servers->Add(client.get()));
+    KRVN::unique_variant item;
+    ASSERT_EQ(S_OK, m_servers->Item(Index(L"srv-b").get(), item.put()));
+    EXPECT_NE(static_cast<IDispatch*>(client.get()), V_DISPATCH(&item.get()));
+}
+
+TEST_F(QNServersTest, AddAndTryConnectOfNoServerChangeNothing) {
+    const auto alarm =
+        KRVN::com_ptr<IDispatch>(KRVN::com::ComObject<QNAlarm>::Make(m_manager).query<IQNAlarm>());
+    EXPECT_EQ(E_POINTER, m_servers->Add(nullptr));
+    EXPECT_EQ(E_NOINTERFACE, m_servers->Add(alarm.get()));
+    EXPECT_EQ(E_POINTER, m_servers->TryConnect(nullptr));
+    EXPECT_EQ(E_NOINTERFACE, m_servers->TryConnect(alarm.get()));
+    EXPECT_EQ(0u, m_manager.ServerCount());
+    EXPECT_FALSE(AlarmRegistry::HasServerList());
+}
+
+TEST_F(QNServersTest, TryConnectListsAndSavesOnlyAReachableServer) {
+    SubstituteServerProcess tcp;
+    ASSERT_TRUE(tcp.Start(L"--password sock --listen 127.0.0.101:0"));
+
+    // Nothing listens on the port's neighbour.
+    const ULONG closedPort = tcp.Port() == 65535 ? tcp.Port() - 1 : tcp.Port() + 1;
+    EXPECT_EQ(WSAECONNREFUSED,
+              m_servers->TryConnect(MakeServerObject(L"127.0.0.101", L"sock", closedPort).get()));
+    EXPECT_EQ(0u, m_manager.ServerCount());
+    EXPECT_FALSE(AlarmRegistry::HasServerList());
+
+    const auto client = MakeServerObject(L"127.0.0.101", L"sock", tcp.Port());
+    EXPECT_EQ(S_OK, m_servers->TryConnect(client.get()));
+    EXPECT_EQ(std::vector<std::wstring>{L"127.0.0.101"}, StoredAddresses());
+    KRVN::unique_variant item;
+    ASSERT_EQ(S_OK, m_servers->Item(Index(VT_I4, 0).get(), item.put()));
+    LONG code = -1;
+    KRVN::com_ptr<IDispatch>(V_DISPATCH(&item.get())).query<IQNServer>()->get_StateCode(&code);
+    EXPECT_EQ(0, code);
+    // The client's object was only read.
+    client->get_StateCode(&code);
+    EXPECT_EQ(-1, code);
+}
+
+TEST_F(QNServersTest, RemoveTakesAddressesInAnyCaseAndSaves) {
+    ListThree();
+    EXPECT_EQ(S_OK, m_servers->Remove(nullptr));
+    EXPECT_EQ(3u, m_manager.ServerCount());
+    EXPECT_EQ((std::vector<std::wstring>{L"srv-a", L"srv-b", L"SRV-C"}), StoredAddresses());
+
+    EXPECT_EQ(S_OK, m_servers->Remove(KRVN::unique_bstr(L"SRV-B").get()));
+    EXPECT_EQ((std::vector<std::wstring>{L"srv-a", L"SRV-C"}), StoredAddresses());
+}
+
+TEST_F(QNServersTest, EmptyListAlarmsAndFreshStateIsUnknown) {
+    EXPECT_EQ(S_OK, m_servers->SendAlarm());
+    eConnectState state = NoneConnect;
+    ASSERT_EQ(S_OK, m_servers->get_State(&state));
+    EXPECT_EQ(UnknownState, state);
+}
+
+TEST(QNServersClass, RefusesAggregation) {
+    const auto factory = KRVN::com::ClassFactory<QNServers>::Make();
+    const auto outer = MakeChangeIconRecorder();
+    KRVN::com_ptr<IUnknown> inner;
+    EXPECT_EQ(CLASS_E_NOAGGREGATION,
+              factory->CreateInstance(outer.get(), IID_IUnknown, inner.put_void()));
+    EXPECT_FALSE(inner);
+}
+
+// A client's QNServer object sends its alarm through the listed entry with
+// its address, on the service's single manager.
+TEST(QNServerSendAlarm, GoesThroughTheListedEntryOfTheServiceManager) {
+    SubstituteServerProcess rpc;
+    ASSERT_TRUE(rpc.Start(L"--rpc --open-result 0"));
+    AlarmManager& manager = AlarmManager::Instance();
+    manager.AddServer(MakeServerObject(L"Route-Test", L"listed", 0).get());
+
+    const auto client = MakeServerObject(L"ROUTE-TEST", L"client", 0);
+    EXPECT_EQ(S_OK, client->SendAlarm());
+    const auto opens = rpc.Events("RemoteOpen");
+    ASSERT_EQ(1u, opens.size());
+    EXPECT_EQ("listed", opens[0].Field("password"));
+    EXPECT_EQ(1u, rpc.Events("RemoteAlarm").size());
+
+    EXPECT_EQ(AlarmManager::kNotListed, MakeServerObject(L"route-other", L"x", 0)->SendAlarm());
+    EXPECT_EQ(AlarmManager::kNotListed, MakeServerObject(nullptr, nullptr, 0)->SendAlarm());
+}
+
+} // namespace
+} // namespace krvn_test

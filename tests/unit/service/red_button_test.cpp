@@ -1,0 +1,267 @@
+// The red-button port watcher and the QNAlarm object on the virtual red
+// button: presses raise the alarm or go to the client's sink, and the port
+// follows the ComPort property. Runs with the vbutton fixture.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <set>
+#include <string>
+
+#include "com/bstr.h"
+#include "com/class_factory.h"
+#include "com/com_object.h"
+#include "common/unique_handle.h"
+#include "service/alarm_manager.h"
+#include "service/com_port_waiter.h"
+#include "service/qn_alarm.h"
+#include "tests/unit/connections/substitute_server_process.h"
+#include "tests/unit/connections/test_environment.h"
+#include "tests/unit/service/service_test_support.h"
+
+namespace krvn_test {
+namespace {
+
+// How long a press is held, and how long nothing must happen after one.
+constexpr DWORD kHoldMs = 30;
+constexpr DWORD kQuietMs = 300;
+// From DTR raised to the watcher's first wait on the port.
+constexpr DWORD kSettleMs = 100;
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+std::wstring Wide(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+// The state folder seen from Windows: drive Z: is the Unix root.
+std::wstring StateFile(const wchar_t* name) {
+    std::wstring path = L"Z:";
+    for (const char c : Env("KRVN_VBUTTON_STATE")) {
+        path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
+    }
+    return path + L"\\" + name;
+}
+
+bool DtrRaised() {
+    return ::GetFileAttributesW(StateFile(L"dtr").c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void SetButton(bool pressed) {
+    if (pressed) {
+        const KRVN::unique_hfile file(::CreateFileW(StateFile(L"pressed").c_str(), GENERIC_WRITE, 0,
+                                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                                    nullptr));
+        ASSERT_TRUE(file) << ::GetLastError();
+    } else {
+        ASSERT_TRUE(::DeleteFileW(StateFile(L"pressed").c_str()) ||
+                    ::GetLastError() == ERROR_FILE_NOT_FOUND);
+    }
+    ::Sleep(kHoldMs);
+}
+
+// A press and a release: two changes of DSR.
+void Click() {
+    SetButton(true);
+    SetButton(false);
+}
+
+class RedButtonTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_portName = Wide(Env("KRVN_VBUTTON_PORT"));
+        ASSERT_FALSE(m_portName.empty()) << "run with the vbutton fixture";
+        SetButton(false);
+        AlarmRegistry::SetCheckDelay(3600);
+        ASSERT_TRUE(m_servers.Start(L"--password sock --listen 127.0.0.111-127.0.0.112:0"));
+        for (const wchar_t* address : {L"127.0.0.111", L"127.0.0.112"}) {
+            ASSERT_EQ(0, m_manager.TryConnectAdd(
+                             MakeServerObject(address, L"sock", m_servers.Port()).get()));
+        }
+        m_manager.Start();
+        m_alarm = KRVN::com::ComObject<QNAlarm>::Make(m_manager).query<IQNAlarm>();
+        m_links = m_alarm.query<IEstablishCommunications>();
+        WatchPort(m_portName);
+    }
+
+    // A press before the watcher waits on its port would be lost. The DTR
+    // flag stays after a port is closed, so it is cleared first.
+    void WatchPort(const std::wstring& name) {
+        ASSERT_TRUE(::DeleteFileW(StateFile(L"dtr").c_str()) ||
+                    ::GetLastError() == ERROR_FILE_NOT_FOUND);
+        ASSERT_EQ(S_OK, m_alarm->put_ComPort(KRVN::unique_bstr(name.c_str()).get()));
+        ASSERT_TRUE(WaitUntil(DtrRaised)) << "the watcher did not raise DTR on the open port";
+        ::Sleep(kSettleMs);
+    }
+
+    void TearDown() override { SetButton(false); }
+
+    // Waits for count unmount orders in all, and checks that each server got
+    // its share.
+    void ExpectAlarms(size_t count) {
+        EXPECT_TRUE(m_servers.WaitForEvents("unmount", count));
+        ::Sleep(kQuietMs);
+        const auto unmounts = m_servers.Events("unmount");
+        EXPECT_EQ(count, unmounts.size());
+        std::multiset<std::string> where;
+        for (const LogEvent& unmount : unmounts) {
+            where.insert(unmount.where.substr(0, unmount.where.find(':')));
+        }
+        EXPECT_EQ(count / 2, where.count("127.0.0.111"));
+        EXPECT_EQ(count / 2, where.count("127.0.0.112"));
+    }
+
+    KRVN::CountedPtr<ComPortWaiter> Watcher() { return m_manager.PortWatcher(); }
+
+    std::wstring ComPort() {
+        KRVN::unique_bstr name;
+        EXPECT_EQ(S_OK, m_alarm->get_ComPort(name.put()));
+        return name ? name.get() : L"<null>";
+    }
+
+    std::wstring m_portName;
+    AlarmRegistry m_registry;
+    SubstituteServerProcess m_servers;
+    AlarmManager m_manager;
+    KRVN::com_ptr<IQNAlarm> m_alarm;
+    KRVN::com_ptr<IEstablishCommunications> m_links;
+};
+
+TEST_F(RedButtonTest, EachDsrChangeWithoutASinkIsOneAlarmPass) {
+    SetButton(true);
+    ExpectAlarms(2);
+    SetButton(false);
+    ExpectAlarms(4);
+}
+
+TEST_F(RedButtonTest, SinkAndFlagDecideWhereAPressGoes) {
+    const auto first = MakeRedButtonRecorder();
+    const auto second = MakeRedButtonRecorder();
+    ASSERT_EQ(S_OK, m_links->Advise(first.get()));
+    ASSERT_EQ(S_OK, m_links->Advise(second.get()));
+    ASSERT_EQ(S_OK, m_links->SetSendRedButtonCallback(1));
+    Click();
+    EXPECT_TRUE(second->WaitForCalls(2));
+    ::Sleep(kQuietMs);
+    EXPECT_EQ(2u, second->CallCount());
+    EXPECT_EQ(0u, first->CallCount());
+    EXPECT_TRUE(m_servers.Events("unmount").empty());
+
+    // Any value but 1 clears the flag: presses are ignored.
+    ASSERT_EQ(S_OK, m_links->SetSendRedButtonCallback(2));
+    Click();
+    ::Sleep(kQuietMs);
+    EXPECT_EQ(2u, second->CallCount());
+    EXPECT_TRUE(m_servers.Events("unmount").empty());
+
+    // Without a sink the flag does not matter.
+    ASSERT_EQ(S_OK, m_links->SetSendRedButtonCallback(1));
+    ASSERT_EQ(S_OK, m_links->Unadvise());
+    Click();
+    ExpectAlarms(4);
+    EXPECT_EQ(2u, second->CallCount());
+}
+
+TEST_F(RedButtonTest, OnlyAChangedPortNameRestartsTheWatcher) {
+    const unsigned thread = Watcher()->ThreadId();
+    AlarmRegistry::DeleteComPort();
+    ASSERT_EQ(S_OK, m_alarm->put_ComPort(KRVN::unique_bstr(m_portName.c_str()).get()));
+    EXPECT_EQ(thread, Watcher()->ThreadId());
+    EXPECT_TRUE(Watcher()->IsRunning());
+    EXPECT_EQ(m_portName, AlarmRegistry::ComPort()); // stored again all the same
+
+    std::wstring lower = m_portName;
+    for (wchar_t& c : lower) {
+        c = static_cast<wchar_t>(::towlower(c));
+    }
+    WatchPort(lower);
+    EXPECT_NE(thread, Watcher()->ThreadId());
+    EXPECT_EQ(lower, ComPort());
+    EXPECT_EQ(lower, AlarmRegistry::ComPort());
+    SetButton(true);
+    ExpectAlarms(2);
+}
+
+TEST_F(RedButtonTest, AnEmptyOrMissingPortEndsTheWatcherQuietly) {
+    ASSERT_EQ(S_OK, m_alarm->put_ComPort(nullptr));
+    EXPECT_TRUE(WaitUntil([&] { return !Watcher()->IsRunning(); }, 2000));
+    EXPECT_EQ(L"", ComPort());
+    EXPECT_EQ(L"", AlarmRegistry::ComPort());
+
+    ASSERT_EQ(S_OK, m_alarm->put_ComPort(KRVN::unique_bstr(L"COM9").get()));
+    EXPECT_TRUE(WaitUntil([&] { return !Watcher()->IsRunning(); }, 2000));
+    DWORD exitCode = STILL_ACTIVE;
+    ASSERT_TRUE(::GetExitCodeThread(Watcher()->Handle(), &exitCode));
+    EXPECT_EQ(0u, exitCode);
+    EXPECT_EQ(L"COM9", ComPort());
+
+    Click();
+    ::Sleep(kQuietMs);
+    EXPECT_TRUE(m_servers.Events("unmount").empty());
+}
+
+TEST_F(RedButtonTest, ShutdownStopsTheWatcherAndEndsTheDesktopProgram) {
+    // Any program named Alarm.exe stands for the desktop program.
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    const std::wstring folder =
+        std::wstring(temp) + L"krvn-shutdown-" + std::to_wstring(::GetCurrentProcessId());
+    const std::wstring program = folder + L"\\Alarm.exe";
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(::CopyFileW(KRVN_SUBSTITUTE_SERVER, program.c_str(), FALSE)) << ::GetLastError();
+    const auto cleanUp = KRVN::scope_exit([&] {
+        ::DeleteFileW(program.c_str());
+        ::DeleteFileW((folder + L"\\desktop.log").c_str());
+        ::RemoveDirectoryW(folder.c_str());
+    });
+    std::wstring commandLine = L"\"" + program + L"\" --log \"" + folder +
+                               L"\\desktop.log\" --listen 127.0.0.119:0 --lifetime 60";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                 nullptr, &startup, &info));
+    const KRVN::unique_handle process(info.hProcess);
+    const KRVN::unique_handle thread(info.hThread);
+    ASSERT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(process.get(), 500));
+
+    m_manager.Shutdown();
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process.get(), 5000));
+    DWORD exitCode = 0;
+    ::GetExitCodeProcess(process.get(), &exitCode);
+    EXPECT_EQ(0xFFFFFFFFu, exitCode);
+    EXPECT_TRUE(WaitUntil([&] { return !Watcher()->IsRunning(); }, 2000));
+    Click();
+    ::Sleep(kQuietMs);
+    EXPECT_TRUE(m_servers.Events("unmount").empty());
+}
+
+TEST(QNAlarmClass, AnswersItsInterfacesAndRefusesAggregation) {
+    AlarmRegistry registry;
+    AlarmManager manager;
+    const auto alarm = KRVN::com::ComObject<QNAlarm>::Make(manager);
+    const auto errorInfo = alarm.query<ISupportErrorInfo>();
+    EXPECT_EQ(S_OK, errorInfo->InterfaceSupportsErrorInfo(IID_IQNAlarm));
+    EXPECT_EQ(S_FALSE, errorInfo->InterfaceSupportsErrorInfo(IID_IEstablishCommunications));
+    EXPECT_TRUE(alarm.try_query<IEstablishCommunications>());
+    EXPECT_TRUE(alarm.try_query<IDispatch>());
+    EXPECT_FALSE(alarm.try_query<IQNServers>());
+
+    // Before the manager starts there is no port and nothing to watch.
+    KRVN::unique_bstr name;
+    ASSERT_EQ(S_OK, alarm->get_ComPort(name.put()));
+    ASSERT_TRUE(name);
+    EXPECT_EQ(0u, name.length());
+
+    const auto factory = KRVN::com::ClassFactory<QNAlarm>::Make();
+    const auto outer = MakeRedButtonRecorder();
+    KRVN::com_ptr<IUnknown> inner;
+    EXPECT_EQ(CLASS_E_NOAGGREGATION,
+              factory->CreateInstance(outer.get(), IID_IUnknown, inner.put_void()));
+}
+
+} // namespace
+} // namespace krvn_test
