@@ -1,0 +1,353 @@
+// The shipped Alarm.exe against the running Tolvane service: what its
+// settings dialog lists, how its tray icon follows a lost disk server, its
+// single-instance rule and exit codes, adding a server through the
+// properties dialog, and the red-button test with the virtual button.
+
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "alarm_ui/resource.h"
+#include "tests/e2e/alarm_ui/alarm_process.h"
+#include "tests/e2e/alarm_ui/remote_controls.h"
+#include "tests/e2e/alarm_ui/screen_icon.h"
+#include "tests/e2e/service/service_client.h"
+#include "tests/e2e/service/service_test.h"
+#include "tests/e2e/service/virtual_button.h"
+#include "tests/unit/alarm_ui/ui_driver.h"
+#include "tests/unit/connections/substitute_server_process.h"
+
+namespace krvn_e2e {
+namespace {
+
+using krvn_test::SubstituteServerProcess;
+
+constexpr wchar_t kCaption[] = L"Quendor Alarm";
+constexpr wchar_t kPropertiesCaption[] = L"Свойства сервера";
+constexpr wchar_t kButtonTestCaption[] = L"Проверка отклика от \"красной кнопки\"";
+constexpr wchar_t kFromService[] = L"Отклик получен(от сервиса) ";
+constexpr wchar_t kPassword[] = L"secret";
+constexpr wchar_t kSubstituteOptions[] = L" --password secret";
+constexpr DWORD kCheckDelaySeconds = 1;
+// Long enough that no check runs while a test presses the button.
+constexpr DWORD kQuietCheckDelaySeconds = 600;
+constexpr DWORD kWaitMs = 15000;
+// The taskbar of the virtual desktop, where the notification area is.
+constexpr int kTaskbarBand = 48;
+
+ServerSettings SocketServer(const wchar_t* address, const SubstituteServerProcess& process) {
+    return {address, kPassword, process.Port()};
+}
+
+struct Row {
+    std::wstring address;
+    std::wstring port;
+    std::wstring state;
+};
+
+std::vector<Row> Rows(HWND settings) {
+    const HWND list = ::GetDlgItem(settings, IDC_MAIN_SERVER_LIST);
+    std::vector<Row> rows;
+    for (int i = 0; i < RemoteListCount(list); ++i) {
+        rows.push_back(
+            {RemoteListText(list, i, 0), RemoteListText(list, i, 1), RemoteListText(list, i, 2)});
+    }
+    return rows;
+}
+
+std::wstring RowsText(HWND settings) {
+    std::wstring text;
+    for (const Row& row : Rows(settings)) {
+        text += row.address + L" | " + row.port + L" | " + row.state + L"\n";
+    }
+    return text;
+}
+
+bool BalloonShown(const std::wstring& text) {
+    const auto balloons = VisibleBalloons();
+    return std::find(balloons.begin(), balloons.end(), text) != balloons.end();
+}
+
+bool IconShown(int iconId) {
+    return ui::WaitFor([&] { return IconOnScreen(KRVN_ALARM_PATH, iconId, kTaskbarBand); },
+                       kWaitMs);
+}
+
+void Pause(DWORD ms) {
+    ui::WaitFor([] { return false; }, ms);
+}
+
+class AlarmUiTest : public ServiceTest {
+protected:
+    void SetUp() override {
+        ServiceTest::SetUp();
+        VirtualButton::Release();
+        VirtualButton::ForgetDtr();
+    }
+
+    void TearDown() override {
+        m_alarm.End();
+        m_client.Disconnect();
+        VirtualButton::Release();
+        ServiceTest::TearDown();
+    }
+
+    ::testing::AssertionResult Install() {
+        if (auto installed = Tolvane(L"-Service"); !installed) {
+            return installed;
+        }
+        const HRESULT hr = m_client.Connect();
+        if (FAILED(hr)) {
+            return ::testing::AssertionFailure() << "Connect: 0x" << std::hex << hr;
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    // Starts Alarm.exe and waits for its settings dialog.
+    HWND StartAlarm() {
+        if (!m_alarm.Start()) {
+            ADD_FAILURE() << "CreateProcess: " << ::GetLastError();
+            return nullptr;
+        }
+        return m_alarm.WaitForDialog(kCaption, IDC_MAIN_SERVER_LIST, kWaitMs);
+    }
+
+    // Closes the settings dialog, then chooses "&Выйти" in the tray menu.
+    void CloseAndExit(HWND settings, DWORD* exitCode) {
+        ui::Click(settings, IDOK);
+        ASSERT_TRUE(ui::WaitUntilGone(settings));
+        ExitFromTheMenu(exitCode);
+    }
+
+    void ExitFromTheMenu(DWORD* exitCode) {
+        const HWND hidden = m_alarm.WaitForHiddenWindow(kWaitMs);
+        ASSERT_NE(hidden, nullptr);
+        ::PostMessageW(hidden, WM_USER, 0, WM_RBUTTONUP);
+        Pause(300);
+        for (int i = 0; i < 3; ++i) {
+            ::PostMessageW(hidden, WM_KEYDOWN, VK_DOWN, 0);
+        }
+        ::PostMessageW(hidden, WM_KEYDOWN, VK_RETURN, 0);
+        ASSERT_TRUE(m_alarm.WaitForExit(kWaitMs, exitCode));
+    }
+
+    static void Screenshot(const wchar_t* name) {
+        Pause(300); // lets the windows paint
+        ui::SaveScreenshot(::GetDesktopWindow(), name);
+    }
+
+    ServiceClient m_client;
+    AlarmProcess m_alarm;
+};
+
+TEST_F(AlarmUiTest, ListsTheServicesServersWithTheirStatesAndEndsFromTheMenu) {
+    SubstituteServerProcess disk;
+    ASSERT_TRUE(disk.Start(std::wstring(L"--listen 127.0.0.2:0") + kSubstituteOptions));
+    SetConnectCheckDelay(kCheckDelaySeconds);
+    ASSERT_TRUE(Install());
+    // An authorised server (port 0) that nobody serves, listed first by the
+    // service, shown second by the sorted list.
+    ASSERT_EQ(S_OK, m_client.Add({L"127.0.0.9", kPassword, 0}));
+    ASSERT_EQ(S_OK, m_client.Add(SocketServer(L"127.0.0.2", disk)));
+    ASSERT_TRUE(m_client.WaitForState(SomeConnected, kWaitMs));
+
+    const HWND settings = StartAlarm();
+    ASSERT_NE(settings, nullptr);
+    std::vector<Row> rows;
+    ASSERT_TRUE(ui::WaitFor([&] {
+        rows = Rows(settings);
+        return rows.size() == 2 && !rows[1].state.empty();
+    })) << RowsText(settings);
+    EXPECT_EQ(rows[0].address, L"127.0.0.2");
+    EXPECT_EQ(rows[0].port, std::to_wstring(disk.Port()));
+    EXPECT_EQ(rows[0].state, L"OK");
+    EXPECT_EQ(rows[1].address, L"127.0.0.9");
+    EXPECT_EQ(rows[1].port, L"");
+    EXPECT_NE(rows[1].state, L"OK");
+    EXPECT_EQ(ui::Text(settings, IDC_MAIN_COM_PORT), m_client.ComPort());
+    EXPECT_TRUE(IconShown(IDI_SOME_CONNECTED)) << "one of two servers reachable";
+    Screenshot(L"e2e_settings_with_servers");
+
+    DWORD exitCode = 42;
+    CloseAndExit(settings, &exitCode);
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_FALSE(IconOnScreen(KRVN_ALARM_PATH, IDI_SOME_CONNECTED, kTaskbarBand));
+    EXPECT_EQ(::FindWindowW(nullptr, L"ShellIconHiddenWindow"), nullptr);
+}
+
+TEST_F(AlarmUiTest, ALostServerTurnsTheIconAndShowsItsAddressInABalloon) {
+    SubstituteServerProcess first;
+    SubstituteServerProcess second;
+    ASSERT_TRUE(first.Start(std::wstring(L"--listen 127.0.0.2:0") + kSubstituteOptions));
+    ASSERT_TRUE(second.Start(std::wstring(L"--listen 127.0.0.3:0") + kSubstituteOptions));
+    SetConnectCheckDelay(kCheckDelaySeconds);
+    ASSERT_TRUE(Install());
+    ASSERT_EQ(S_OK, m_client.Add(SocketServer(L"127.0.0.2", first)));
+    ASSERT_EQ(S_OK, m_client.Add(SocketServer(L"127.0.0.3", second)));
+    ASSERT_TRUE(m_client.WaitForState(AllConnected, kWaitMs));
+
+    const HWND settings = StartAlarm();
+    ASSERT_NE(settings, nullptr);
+    EXPECT_TRUE(IconShown(IDI_ALL_CONNECTED));
+
+    ASSERT_TRUE(first.Stop());
+    EXPECT_TRUE(ui::WaitFor([] { return BalloonShown(L"Потеряна связь с сервером:\n127.0.0.2\n"); },
+                            kWaitMs))
+        << "balloons: " << testing::PrintToString(VisibleBalloons());
+    EXPECT_TRUE(IconShown(IDI_SOME_CONNECTED));
+    EXPECT_FALSE(IconOnScreen(KRVN_ALARM_PATH, IDI_ALL_CONNECTED, kTaskbarBand));
+    // The open settings dialog reloaded its list on the same report.
+    EXPECT_TRUE(ui::WaitFor([&] {
+        const auto rows = Rows(settings);
+        return rows.size() == 2 && rows[0].state != L"OK" && rows[1].state == L"OK";
+    })) << testing::PrintToString(RowsText(settings));
+    Screenshot(L"e2e_tray_balloon_lost_server");
+
+    DWORD exitCode = 42;
+    CloseAndExit(settings, &exitCode);
+    EXPECT_EQ(exitCode, 0u);
+}
+
+TEST_F(AlarmUiTest, ASecondStartBringsTheSettingsForwardAndEndsWithOne) {
+    ASSERT_TRUE(Install());
+    const HWND settings = StartAlarm();
+    ASSERT_NE(settings, nullptr);
+    ::ShowWindowAsync(settings, SW_MINIMIZE);
+    ASSERT_TRUE(ui::WaitFor([&] { return ::IsIconic(settings) != FALSE; }));
+
+    AlarmProcess second;
+    ASSERT_TRUE(second.Start());
+    DWORD secondExit = 42;
+    ASSERT_TRUE(second.WaitForExit(kWaitMs, &secondExit));
+    EXPECT_EQ(secondExit, 1u);
+    EXPECT_TRUE(ui::WaitFor([&] { return !::IsIconic(settings) && ::IsWindowVisible(settings); }));
+
+    // With only the tray icon left, a second start shows nothing.
+    ui::Click(settings, IDOK);
+    ASSERT_TRUE(ui::WaitUntilGone(settings));
+    AlarmProcess third;
+    ASSERT_TRUE(third.Start());
+    ASSERT_TRUE(third.WaitForExit(kWaitMs, &secondExit));
+    EXPECT_EQ(secondExit, 1u);
+    EXPECT_EQ(m_alarm.WaitForDialog(kCaption, 0, ui::kShortWaitMs), nullptr);
+
+    DWORD exitCode = 42;
+    ExitFromTheMenu(&exitCode);
+    EXPECT_EQ(exitCode, 0u);
+}
+
+TEST_F(AlarmUiTest, WithTheClassesUnregisteredItNamesQNAlarmAndEndsWithMinusOne) {
+    ASSERT_TRUE(m_alarm.Start());
+    const HWND box = m_alarm.WaitForDialog(kCaption, -IDC_MAIN_SERVER_LIST, 30000);
+    ASSERT_NE(box, nullptr);
+    std::wstring text;
+    ui::WaitFor([&] { return !(text = ui::MessageBoxText(box)).empty(); });
+    EXPECT_EQ(text.rfind(L"Не могу создать COM объект 'QNAlarm'.\nОшибка : ", 0), 0u)
+        << testing::PrintToString(text);
+    EXPECT_EQ(m_alarm.WaitForHiddenWindow(0), nullptr);
+    ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+    DWORD exitCode = 42;
+    ASSERT_TRUE(m_alarm.WaitForExit(kWaitMs, &exitCode));
+    EXPECT_EQ(exitCode, 0xFFFFFFFFu);
+}
+
+TEST_F(AlarmUiTest, AddingAReachableServerClosesThePropertiesAndListsItAsOk) {
+    SubstituteServerProcess disk;
+    ASSERT_TRUE(disk.Start(std::wstring(L"--listen 127.0.0.2:0") + kSubstituteOptions));
+    SetConnectCheckDelay(kQuietCheckDelaySeconds);
+    ASSERT_TRUE(Install());
+    const HWND settings = StartAlarm();
+    ASSERT_NE(settings, nullptr);
+    EXPECT_TRUE(Rows(settings).empty());
+    EXPECT_TRUE(IconShown(IDI_NO_SERVERS)) << "an empty list";
+
+    ui::Click(settings, IDC_MAIN_ADD);
+    const HWND properties = m_alarm.WaitForDialog(kPropertiesCaption, IDC_INFO_ADDRESS, kWaitMs);
+    ASSERT_NE(properties, nullptr);
+    ::PostMessageW(::GetDlgItem(properties, IDC_INFO_ANONYMOUS), BM_CLICK, 0, 0);
+    ASSERT_TRUE(ui::WaitFor(
+        [&] { return ::IsWindowEnabled(::GetDlgItem(properties, IDC_INFO_PORT)) != FALSE; }));
+    ui::SetText(properties, IDC_INFO_ADDRESS, L"127.0.0.2");
+    ui::SetText(properties, IDC_INFO_PASSWORD, kPassword);
+    ui::SetText(properties, IDC_INFO_CONFIRM, kPassword);
+    ui::SetText(properties, IDC_INFO_PORT, std::to_wstring(disk.Port()));
+    Screenshot(L"e2e_properties_dialog");
+
+    const ULONGLONG saved = ::GetTickCount64();
+    ui::Click(properties, IDOK);
+    ASSERT_TRUE(ui::WaitUntilGone(properties));
+    EXPECT_LT(::GetTickCount64() - saved, 3000u) << "a reachable server needs no question";
+    EXPECT_EQ(m_alarm.WaitForDialog(kCaption, -IDC_MAIN_SERVER_LIST, 0), nullptr);
+    std::vector<Row> rows;
+    EXPECT_TRUE(ui::WaitFor([&] {
+        rows = Rows(settings);
+        return rows.size() == 1 && rows[0].state == L"OK";
+    })) << testing::PrintToString(RowsText(settings));
+    if (rows.size() == 1) {
+        EXPECT_EQ(rows[0].address, L"127.0.0.2");
+        EXPECT_EQ(rows[0].port, std::to_wstring(disk.Port()));
+    }
+    ASSERT_EQ(m_client.Count(), 1);
+    EXPECT_EQ(m_client.Item(0).address, L"127.0.0.2");
+    EXPECT_EQ(m_client.Item(0).port, disk.Port());
+
+    DWORD exitCode = 42;
+    CloseAndExit(settings, &exitCode);
+    EXPECT_EQ(exitCode, 0u);
+}
+
+TEST_F(AlarmUiTest, ButtonTestListsTheServicesPressesAndKeepsThemFromTheServers) {
+    SubstituteServerProcess disk;
+    ASSERT_TRUE(disk.Start(std::wstring(L"--listen 127.0.0.2:0") + kSubstituteOptions));
+    SetConnectCheckDelay(kQuietCheckDelaySeconds);
+    SetComPortSetting(VirtualButton::Port());
+    ASSERT_TRUE(Install());
+    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.2", disk)));
+    ASSERT_EQ(S_OK, m_client.Add(SocketServer(L"127.0.0.2", disk)));
+    ASSERT_TRUE(VirtualButton::WaitForDtr(kWaitMs)) << "the service watches the button's port";
+
+    const HWND settings = StartAlarm();
+    ASSERT_NE(settings, nullptr);
+    EXPECT_EQ(ui::Text(settings, IDC_MAIN_COM_PORT), VirtualButton::Port());
+    ui::Click(settings, IDC_MAIN_CHANGE_PORT);
+    const HWND test = m_alarm.WaitForDialog(kButtonTestCaption, IDC_CHECK_RESPONSES, kWaitMs);
+    ASSERT_NE(test, nullptr);
+    EXPECT_EQ(ui::Text(test, IDC_CHECK_SERVICE_PORT), VirtualButton::Port());
+    const HWND responses = ::GetDlgItem(test, IDC_CHECK_RESPONSES);
+    const auto fromService = [&] {
+        const auto lines = ui::ListBoxLines(responses);
+        return std::count(lines.begin(), lines.end(), std::wstring(kFromService));
+    };
+    Pause(500); // the dialog subscribes before it shows; its worker starts with it
+
+    ASSERT_TRUE(VirtualButton::Press());
+    EXPECT_TRUE(ui::WaitFor([&] { return fromService() >= 1; }))
+        << testing::PrintToString(ui::ListBoxLines(responses));
+    Pause(300);
+    ASSERT_TRUE(VirtualButton::Release());
+    EXPECT_TRUE(ui::WaitFor([&] { return fromService() >= 2; }))
+        << testing::PrintToString(ui::ListBoxLines(responses));
+    Screenshot(L"e2e_button_test_dialog");
+    Pause(1000);
+    EXPECT_TRUE(disk.Events("unmount").empty()) << disk.LogText();
+
+    // "&Отменить" ends the test mode: the next press alarms the server again.
+    ui::Click(test, IDCANCEL);
+    ASSERT_TRUE(ui::WaitUntilGone(test));
+    EXPECT_EQ(ui::Text(settings, IDC_MAIN_COM_PORT), VirtualButton::Port());
+    Pause(500);
+    ASSERT_TRUE(VirtualButton::Press());
+    EXPECT_TRUE(disk.WaitForEvents("unmount", 1, kWaitMs)) << disk.LogText();
+    ASSERT_TRUE(VirtualButton::Release());
+
+    DWORD exitCode = 42;
+    CloseAndExit(settings, &exitCode);
+    EXPECT_EQ(exitCode, 0u);
+}
+
+} // namespace
+} // namespace krvn_e2e
