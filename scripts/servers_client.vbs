@@ -1,0 +1,93 @@
+' A script client of the Tolvane service, run by cscript (scripts/run.sh lists
+' its demonstration servers with it; the end-to-end tests drive it): carries
+' out the commands on its command line in order and prints what it sees, one
+' fact a line. The last line is "SCRIPT-OK" only when every command ran: a
+' runtime error ends a script silently, with exit code 0.
+'
+'   cscript //nologo servers_client.vbs COMMAND [ARGUMENTS] ...
+'
+'   add ADDRESS PASSWORD PORT    list a new server (a QNServer made in the service)
+'   list                         count, then each server by position and by For Each
+'   find ADDRESS                 Item by address
+'   wait-state N SECONDS         poll State until it is N (a script cannot sleep)
+'   state                        the aggregate state
+'   refresh                      RefreshState: check every server now
+'   alarm                        SendAlarm; prints its error number (0 when all took it)
+'   remove ADDRESS               Remove
+'   port NAME                    watch the red button on serial port NAME (ComPort of QNAlarm)
+Option Explicit
+
+Dim servers, alarm, args, i, k, server, deadline, polls
+
+Sub Describe(prefix, server)
+    WScript.Echo prefix & " " & server.Address & " " & server.Port & " " & server.StateCode
+End Sub
+
+Set servers = CreateObject("Tolvane.QNServers")
+Set args = WScript.Arguments
+i = 0
+Do While i < args.Count
+    Select Case args(i)
+    Case "add"
+        Set server = CreateObject("Tolvane.QNServer")
+        server.Address = args(i + 1)
+        server.Password = args(i + 2)
+        server.Port = CLng(args(i + 3))
+        servers.Add server
+        Set server = Nothing
+        WScript.Echo "added " & args(i + 1)
+        i = i + 4
+    Case "list"
+        WScript.Echo "count " & servers.Count
+        ' A variable would go by reference, which Item refuses: pass a value.
+        For k = 0 To servers.Count - 1
+            Describe "item " & k, servers(CLng(k))
+        Next
+        For Each server In servers
+            Describe "each", server
+        Next
+        Set server = Nothing
+        i = i + 1
+    Case "find"
+        Describe "found", servers.Item(args(i + 1))
+        i = i + 2
+    Case "wait-state"
+        deadline = Timer + CLng(args(i + 2))
+        polls = 0
+        Do While servers.State <> CLng(args(i + 1)) And Timer < deadline And polls < 100000
+            polls = polls + 1
+        Loop
+        WScript.Echo "state " & servers.State
+        i = i + 3
+    Case "refresh"
+        servers.RefreshState
+        WScript.Echo "refreshed"
+        i = i + 1
+    Case "state"
+        WScript.Echo "state " & servers.State
+        i = i + 1
+    Case "alarm"
+        On Error Resume Next
+        servers.SendAlarm
+        WScript.Echo "alarm " & Err.Number
+        On Error GoTo 0
+        i = i + 1
+    Case "remove"
+        servers.Remove args(i + 1)
+        WScript.Echo "removed " & args(i + 1)
+        i = i + 2
+    Case "port"
+        Set alarm = CreateObject("Tolvane.QNAlarm")
+        alarm.ComPort = args(i + 1)
+        WScript.Echo "port " & alarm.ComPort
+        Set alarm = Nothing
+        i = i + 2
+    Case Else
+        WScript.Echo "unknown command " & args(i)
+        WScript.Quit 2
+    End Select
+Loop
+
+Set args = Nothing
+Set servers = Nothing
+WScript.Echo "SCRIPT-OK"

@@ -1,0 +1,32 @@
+#include "service/command_line.h"
+
+#include <windows.h>
+
+namespace {
+
+bool IsSwitch(const std::wstring& token, const wchar_t* name) {
+    if (token.size() < 2 || (token[0] != L'-' && token[0] != L'/')) {
+        return false;
+    }
+    return ::CompareStringOrdinal(token.c_str() + 1, static_cast<int>(token.size() - 1), name, -1,
+                                  TRUE) == CSTR_EQUAL;
+}
+
+} // namespace
+
+HostAction ParseHostAction(const std::vector<std::wstring>& arguments) {
+    for (const std::wstring& token : arguments) {
+        if (IsSwitch(token, L"UnregServer")) {
+            return HostAction::UnregServer;
+        }
+        if (IsSwitch(token, L"RegServer")) {
+            return HostAction::RegServer;
+        }
+    }
+    for (const std::wstring& token : arguments) {
+        if (IsSwitch(token, L"Service")) {
+            return HostAction::Service;
+        }
+    }
+    return HostAction::Run;
+}

@@ -1,0 +1,14 @@
+#pragma once
+// What the Tolvane program was asked to do by its switches: a token that
+// begins with '-' or '/' names a switch when the rest of it equals the
+// switch's name in any letter case ("/regserver", "-Service"). Registration
+// switches win over "Service", whatever their order; anything else (COM's
+// "-Embedding" among them) leaves the program to run.
+
+#include <string>
+#include <vector>
+
+enum class HostAction { Run, RegServer, UnregServer, Service };
+
+// arguments: the tokens after the program's name.
+HostAction ParseHostAction(const std::vector<std::wstring>& arguments);

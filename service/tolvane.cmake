@@ -1,0 +1,21 @@
+# The Tolvane program: service host and local COM server. The host's own
+# pieces are a library, so the tests can drive the switch parsing that ships.
+set(dir ${CMAKE_CURRENT_LIST_DIR})
+add_library(krvn_service_host STATIC
+    ${dir}/command_line.cpp
+    ${dir}/command_line.h
+    ${dir}/event_log.cpp
+    ${dir}/event_log.h
+    ${dir}/service_installer.cpp
+    ${dir}/service_installer.h
+    ${dir}/shutdown_monitor.cpp
+    ${dir}/shutdown_monitor.h
+    ${dir}/tolvane_module.cpp
+    ${dir}/tolvane_module.h)
+target_link_libraries(krvn_service_host PUBLIC krvn_service_core)
+
+add_executable(Tolvane ${dir}/tolvane_main.cpp ${dir}/Tolvane.rc)
+set_target_properties(Tolvane PROPERTIES OUTPUT_NAME Tolvane)
+target_link_libraries(Tolvane PRIVATE krvn_service_host)
+krvn_embed_typelib(Tolvane)
+krvn_unicode_entry(Tolvane)

@@ -1,0 +1,257 @@
+#include "service/tolvane_module.h"
+
+#include <objbase.h>
+
+#include "com/module.h"
+#include "com/result.h"
+#include "com/unique_couninitialize.h"
+#include "connections/qn_server.h"
+#include "connections/qn_servers.h"
+#include "contract/TolvaneLib.h"
+#include "service/alarm_manager.h"
+#include "service/qn_alarm.h"
+
+namespace {
+
+CTolvaneModule* g_module = nullptr;
+
+std::wstring LoadServiceName() {
+    wchar_t name[CTolvaneModule::kServiceNameSize] = {};
+    ::LoadStringW(::GetModuleHandleW(nullptr), CTolvaneModule::kServiceNameId, name,
+                  CTolvaneModule::kServiceNameSize);
+    return name;
+}
+
+} // namespace
+
+CTolvaneModule::CTolvaneModule()
+    : m_serviceName(LoadServiceName()), m_log(m_serviceName), m_installer(m_serviceName) {
+    g_module = this;
+    m_status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    m_status.dwCurrentState = SERVICE_STOPPED;
+    m_status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+}
+
+CTolvaneModule::~CTolvaneModule() {
+    g_module = nullptr;
+}
+
+HRESULT CTolvaneModule::WinMain(const std::vector<std::wstring>& arguments) {
+    const HostAction action = ParseHostAction(arguments);
+    if (action == HostAction::Run) {
+        return Start();
+    }
+    const KRVN::unique_couninitialize com(COINIT_MULTITHREADED);
+    const HRESULT hr = Register(action);
+    return FAILED(hr) ? hr : S_OK;
+}
+
+HRESULT CTolvaneModule::Register(HostAction action) {
+    switch (action) {
+    case HostAction::UnregServer:
+        KRVN_RETURN_IF_FAILED(m_registrar.UnregisterServer());
+        return UnregisterAppId();
+    case HostAction::RegServer:
+        KRVN_RETURN_IF_FAILED(RegisterAppId(false));
+        return RegisterServer();
+    default:
+        KRVN_RETURN_IF_FAILED(RegisterAppId(true));
+        return RegisterServer();
+    }
+}
+
+HRESULT CTolvaneModule::RegisterAppId(bool asService) {
+    try {
+        if (!m_installer.Uninstall()) {
+            return E_FAIL;
+        }
+        KRVN_RETURN_IF_FAILED(m_registrar.RegisterAppId());
+        KRVN_RETURN_IF_FAILED(m_registrar.DeleteLocalService());
+        if (!asService) {
+            return S_OK;
+        }
+        KRVN_RETURN_IF_FAILED(m_registrar.SetLocalService(m_serviceName));
+        return m_installer.Install(KRVN::com::Registrar::ModulePath()) ? S_OK : E_FAIL;
+    }
+    KRVN_CATCH_RETURN()
+}
+
+HRESULT CTolvaneModule::UnregisterAppId() {
+    if (!m_installer.Uninstall()) {
+        return E_FAIL;
+    }
+    KRVN_RETURN_IF_FAILED(m_registrar.DeleteLocalService());
+    return m_registrar.UnregisterAppId();
+}
+
+HRESULT CTolvaneModule::RegisterServer() {
+    try {
+        return m_registrar.RegisterServer(KRVN::com::Registrar::ModulePath());
+    }
+    KRVN_CATCH_RETURN()
+}
+
+HRESULT CTolvaneModule::Start() {
+    std::wstring localService;
+    const HRESULT found = m_registrar.GetLocalService(localService);
+    KRVN_RETURN_IF_FAILED(found);
+    m_isService = found == S_OK;
+    m_log.SetConsole(!m_isService);
+    if (m_isService) {
+        std::wstring name = m_serviceName;
+        SERVICE_TABLE_ENTRYW table[] = {{name.data(), &ServiceMainEntry}, {nullptr, nullptr}};
+        if (!::StartServiceCtrlDispatcherW(table)) {
+            SetExitCode(static_cast<HRESULT>(::GetLastError()));
+        }
+        std::lock_guard<std::mutex> hold(m_statusLock);
+        return static_cast<HRESULT>(m_status.dwWin32ExitCode);
+    }
+    const KRVN::unique_couninitialize com(COINIT_MULTITHREADED);
+    KRVN_RETURN_IF_FAILED(com.result());
+    return Run();
+}
+
+HRESULT CTolvaneModule::Run() {
+    // The thread's message queue exists before anyone can post the quit to it.
+    MSG message;
+    ::PeekMessageW(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    m_loopThreadId = ::GetCurrentThreadId();
+
+    HRESULT hr = PreMessageLoop();
+    if (hr == S_OK) {
+        if (m_isService) {
+            m_log.Log(L"Service started");
+            SetServiceStatus(SERVICE_RUNNING);
+        }
+        while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+    }
+    if (SUCCEEDED(hr)) {
+        hr = PostMessageLoop();
+    }
+    return hr;
+}
+
+HRESULT CTolvaneModule::PreMessageLoop() {
+    if (!m_isService) {
+        KRVN_RETURN_IF_FAILED(WatchForShutdown());
+    }
+    KRVN_RETURN_IF_FAILED(StartAlarmManager());
+    if (m_isService) {
+        KRVN_RETURN_IF_FAILED(
+            ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_NONE,
+                                   RPC_C_IMP_LEVEL_DELEGATE, nullptr, EOAC_NONE, nullptr));
+    }
+    const HRESULT hr = RegisterClassObjects();
+    if (FAILED(hr)) {
+        m_classObjects.RevokeAll();
+    }
+    return hr;
+}
+
+HRESULT CTolvaneModule::StartAlarmManager() {
+    try {
+        AlarmManager::Instance().Start();
+        return S_OK;
+    }
+    KRVN_CATCH_RETURN()
+}
+
+HRESULT CTolvaneModule::RegisterClassObjects() {
+    KRVN_RETURN_IF_FAILED(m_classObjects.Register<QNAlarm>(CLSID_QNAlarm));
+    KRVN_RETURN_IF_FAILED(m_classObjects.Register<QNServer>(CLSID_QNServer));
+    KRVN_RETURN_IF_FAILED(m_classObjects.Register<QNServers>(CLSID_QNServers));
+    return KRVN::com::ClassObjects::Resume();
+}
+
+HRESULT CTolvaneModule::PostMessageLoop() {
+    m_classObjects.RevokeAll();
+    if (!m_isService) {
+        KRVN::com::Module::Instance().SetUnusedHandler(nullptr);
+        // Calls that were under way when the last object went may still be
+        // returning on COM's threads.
+        ::Sleep(kPauseMs);
+    }
+    return S_OK;
+}
+
+// A plain local server lives while clients hold objects or locks. Objects that
+// the alarm manager makes while it starts are counted too, so the watch
+// begins before the manager does.
+HRESULT CTolvaneModule::WatchForShutdown() {
+    try {
+        KRVN::com::Module& module = KRVN::com::Module::Instance();
+        m_shutdownMonitor =
+            std::make_unique<ShutdownMonitor>(m_loopThreadId.load(), kShutdownWaitMs, [&module] {
+                return module.ObjectCount() == 0 && module.LockCount() == 0;
+            });
+        m_shutdownMonitor->Start(nullptr, 0, false);
+        module.TrackServerProcess();
+        module.SetUnusedHandler([monitor = m_shutdownMonitor.get()] { monitor->Notify(); });
+        return S_OK;
+    }
+    KRVN_CATCH_RETURN()
+}
+
+void CTolvaneModule::ServiceMain() {
+    m_statusHandle = ::RegisterServiceCtrlHandlerW(m_serviceName.c_str(), &HandlerEntry);
+    if (!m_statusHandle) {
+        m_log.Log(L"Handler not installed");
+        return;
+    }
+    SetServiceStatus(SERVICE_START_PENDING);
+    {
+        const KRVN::unique_couninitialize com(COINIT_MULTITHREADED);
+        SetExitCode(com ? Run() : com.result());
+    }
+    SetServiceStatus(SERVICE_STOPPED);
+    m_log.Log(L"Service stopped");
+}
+
+void CTolvaneModule::Handler(DWORD control) {
+    switch (control) {
+    case SERVICE_CONTROL_STOP:
+        OnStop();
+        break;
+    case SERVICE_CONTROL_PAUSE:
+    case SERVICE_CONTROL_CONTINUE:
+    case SERVICE_CONTROL_INTERROGATE:
+    case SERVICE_CONTROL_SHUTDOWN:
+        break;
+    default:
+        m_log.Log(L"Bad service request");
+        break;
+    }
+}
+
+void CTolvaneModule::OnStop() {
+    // The service stops even when ending the watcher or the desktop program
+    // failed.
+    try {
+        AlarmManager::Instance().Shutdown();
+    } catch (...) {
+    }
+    SetServiceStatus(SERVICE_STOP_PENDING);
+    ::PostThreadMessageW(m_loopThreadId, WM_QUIT, 0, 0);
+}
+
+void CTolvaneModule::SetServiceStatus(DWORD state) {
+    std::lock_guard<std::mutex> hold(m_statusLock);
+    m_status.dwCurrentState = state;
+    ::SetServiceStatus(m_statusHandle, &m_status);
+}
+
+void CTolvaneModule::SetExitCode(HRESULT hr) {
+    std::lock_guard<std::mutex> hold(m_statusLock);
+    m_status.dwWin32ExitCode = static_cast<DWORD>(hr);
+}
+
+void WINAPI CTolvaneModule::ServiceMainEntry(DWORD, LPWSTR*) {
+    g_module->ServiceMain();
+}
+
+void WINAPI CTolvaneModule::HandlerEntry(DWORD control) {
+    g_module->Handler(control);
+}

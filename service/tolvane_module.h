@@ -1,0 +1,87 @@
+#pragma once
+// The module of the Tolvane program: one executable that is a Windows service
+// and, at the same time, the local COM server of QNAlarm, QNServer and
+// QNServers. It installs and removes itself (the switches RegServer,
+// UnregServer and Service), runs under the service manager when its AppID
+// names a local service and as a plain local server otherwise, and starts
+// the alarm manager before any client can reach a class object.
+
+#include <windows.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "com/class_objects.h"
+#include "com/registrar.h"
+#include "service/command_line.h"
+#include "service/event_log.h"
+#include "service/service_installer.h"
+#include "service/shutdown_monitor.h"
+
+class CTolvaneModule {
+public:
+    // String resource with the service's name (also its display name and
+    // event source), and the room it is read into.
+    static constexpr UINT kServiceNameId = 100;
+    static constexpr int kServiceNameSize = 256;
+    // A plain local server ends this long after its last object and lock are
+    // gone, and pauses once more after revoking its class objects.
+    static constexpr DWORD kShutdownWaitMs = 5000;
+    static constexpr DWORD kPauseMs = 1000;
+
+    // There is one module per process: the service manager's callbacks find it.
+    CTolvaneModule();
+    ~CTolvaneModule();
+    CTolvaneModule(const CTolvaneModule&) = delete;
+    CTolvaneModule& operator=(const CTolvaneModule&) = delete;
+
+    // Carries out the switches among arguments (the tokens after the program
+    // name) or runs; returns the first failing HRESULT, else 0, or the run's
+    // result.
+    HRESULT WinMain(const std::vector<std::wstring>& arguments);
+
+private:
+    // The registration switches.
+    HRESULT Register(HostAction action);
+    // Removes the service, writes the AppID entries and, for a service, the
+    // LocalService value and the installation.
+    HRESULT RegisterAppId(bool asService);
+    HRESULT UnregisterAppId();
+    HRESULT RegisterServer();
+
+    // Under the service manager or in this process, as the AppID says.
+    HRESULT Start();
+    // The start hook, the message loop and the class objects' revocation.
+    HRESULT Run();
+    HRESULT PreMessageLoop();
+    HRESULT StartAlarmManager();
+    HRESULT RegisterClassObjects();
+    HRESULT PostMessageLoop();
+    HRESULT WatchForShutdown();
+
+    void ServiceMain();
+    void Handler(DWORD control);
+    void OnStop();
+    void SetServiceStatus(DWORD state);
+    void SetExitCode(HRESULT hr);
+
+    static void WINAPI ServiceMainEntry(DWORD argc, LPWSTR* argv);
+    static void WINAPI HandlerEntry(DWORD control);
+
+    const std::wstring m_serviceName;
+    EventLog m_log;
+    ServiceInstaller m_installer;
+    KRVN::com::Registrar m_registrar;
+    KRVN::com::ClassObjects m_classObjects;
+    std::unique_ptr<ShutdownMonitor> m_shutdownMonitor;
+    bool m_isService = true;
+    // The thread that runs the message loop; the stop hook posts its quit there.
+    std::atomic<DWORD> m_loopThreadId{0};
+    // The handler thread and the service thread both report the status.
+    std::mutex m_statusLock;
+    SERVICE_STATUS_HANDLE m_statusHandle = nullptr;
+    SERVICE_STATUS m_status{};
+};

@@ -1,0 +1,24 @@
+#pragma once
+// Runs another program of the prefix to its end, bounded in time: Tolvane's
+// switches, Wine's reg, sc, net and cscript. Its output goes through a file
+// (a pipe could be held open by processes it starts).
+
+#include <windows.h>
+
+#include <string>
+
+namespace krvn_e2e {
+
+struct ProgramResult {
+    bool finished = false; // false: it was ended at the time limit (or never started)
+    DWORD exitCode = 0;
+    std::string output; // standard output and error together
+};
+
+ProgramResult RunProgram(const std::wstring& commandLine, DWORD timeoutMs = 60000);
+
+// The prefix's view of a Unix path (drive Z: is the Unix root).
+std::wstring DosPath(const std::string& unixPath);
+std::string Env(const char* name);
+
+} // namespace krvn_e2e

@@ -1,0 +1,100 @@
+// A VBScript client run by Wine's cscript against the running service: it
+// lists, adds and removes servers, indexes by position and by address,
+// enumerates with For Each, reads the state and sends the alarm, which the
+// substitute disk servers log. The test program stays alive meanwhile, so
+// Wine keeps the service up.
+
+#include <windows.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tests/e2e/service/program_run.h"
+#include "tests/e2e/service/service_test.h"
+#include "tests/unit/connections/substitute_server_process.h"
+
+namespace krvn_e2e {
+namespace {
+
+using krvn_test::SubstituteServerProcess;
+using ::testing::ElementsAre;
+
+// The script's lines before "SCRIPT-OK"; fails when the marker is missing.
+::testing::AssertionResult RunScript(const std::wstring& commands,
+                                     std::vector<std::string>& lines) {
+    const ProgramResult run =
+        RunProgram(L"cscript.exe //nologo \"" KRVN_SERVERS_CLIENT L"\" " + commands);
+    lines.clear();
+    std::istringstream text(run.output);
+    std::string line;
+    bool completed = false;
+    while (std::getline(text, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line == "SCRIPT-OK") {
+            completed = true;
+            break;
+        }
+        lines.push_back(line);
+    }
+    if (!run.finished || !completed) {
+        return ::testing::AssertionFailure()
+               << "the script did not complete (exit code " << run.exitCode << ")\n"
+               << run.output;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+using ScriptClient = ServiceTest;
+
+TEST_F(ScriptClient, ManagesAndAlarmsTheServerList) {
+    SubstituteServerProcess disks;
+    ASSERT_TRUE(disks.Start(L"--listen 127.0.0.2-127.0.0.3:0 --password secret --rpc"));
+    const std::wstring port = std::to_wstring(disks.Port());
+    const std::string portText(port.begin(), port.end());
+    SetConnectCheckDelay(1);
+    ASSERT_TRUE(Tolvane(L"-Service"));
+
+    std::vector<std::string> lines;
+    ASSERT_TRUE(RunScript(L"list add 127.0.0.3 secret " + port + L" add 127.0.0.2 secret " + port +
+                              L" add Quendor-RPC secret 0 wait-state 1 20 list",
+                          lines));
+    ASSERT_THAT(lines,
+                ElementsAre("count 0", "added 127.0.0.3", "added 127.0.0.2", "added Quendor-RPC",
+                            "state 1", "count 3", "item 0 127.0.0.2 " + portText + " 0",
+                            "item 1 127.0.0.3 " + portText + " 0", "item 2 Quendor-RPC 0 0",
+                            "each 127.0.0.2 " + portText + " 0",
+                            "each 127.0.0.3 " + portText + " 0", "each Quendor-RPC 0 0"));
+
+    // Addresses are found in any letter case; the listed spelling comes back.
+    ASSERT_TRUE(RunScript(L"find quendor-rpc find 127.0.0.3 state alarm port COM9", lines));
+    ASSERT_THAT(lines, ElementsAre("found Quendor-RPC 0 0", "found 127.0.0.3 " + portText + " 0",
+                                   "state 1", "alarm 0", "port COM9"));
+    EXPECT_TRUE(disks.WaitForEvents("unmount", 2, 10000)) << disks.LogText();
+    EXPECT_TRUE(disks.WaitForEvents("RemoteAlarm", 1, 10000)) << disks.LogText();
+    std::vector<std::string> unmounted;
+    for (const auto& event : disks.Events("unmount")) {
+        unmounted.push_back(event.where);
+    }
+    EXPECT_THAT(unmounted, ElementsAre("127.0.0.2:" + portText, "127.0.0.3:" + portText));
+
+    ASSERT_TRUE(RunScript(L"remove 127.0.0.3 remove QUENDOR-RPC list", lines));
+    ASSERT_THAT(lines, ElementsAre("removed 127.0.0.3", "removed QUENDOR-RPC", "count 1",
+                                   "item 0 127.0.0.2 " + portText + " 0",
+                                   "each 127.0.0.2 " + portText + " 0"));
+}
+
+TEST_F(ScriptClient, RuntimeErrorsDoNotPassForSuccess) {
+    ASSERT_TRUE(Tolvane(L"-Service"));
+    std::vector<std::string> lines;
+    // Item of an address that is not listed gives no object.
+    EXPECT_FALSE(RunScript(L"find nowhere", lines));
+}
+
+} // namespace
+} // namespace krvn_e2e

@@ -1,0 +1,43 @@
+#pragma once
+// The Tolvane program under test as the prefix sees it: its switches, the
+// service manager's view of the service, and the service's settings under
+// HKLM\SOFTWARE\Corvane\Alarm.
+
+#include <windows.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "common/unique_handle.h"
+#include "tests/e2e/service/program_run.h"
+
+namespace krvn_e2e {
+
+inline constexpr wchar_t kServiceName[] = L"Tolvane";
+inline constexpr wchar_t kAppIdKey[] = L"AppID\\{D731F976-9C5E-4E8A-B8D7-9B030B4C90A7}";
+
+// Tolvane.exe with these switches, to its end.
+ProgramResult RunTolvane(const std::wstring& switches);
+// Runs the switches and expects exit code 0.
+::testing::AssertionResult Tolvane(const std::wstring& switches);
+
+// The service's current state (SERVICE_RUNNING, ...); 0 when not installed.
+DWORD ServiceState();
+bool WaitForServiceState(DWORD state, DWORD timeoutMs);
+// Asks a running service to stop and waits until it has; nothing to do when
+// it is not installed or not running.
+::testing::AssertionResult StopService(DWORD timeoutMs = 30000);
+
+// Whether HKCR\AppID\{AppID} has a LocalService value.
+bool HasLocalService();
+
+// The service's settings.
+void ClearSettings();
+void SetConnectCheckDelay(DWORD seconds);
+void SetComPortSetting(const std::wstring& name);
+
+// The first process with this module name; empty when none runs.
+KRVN::unique_handle FindProcess(const wchar_t* name);
+
+} // namespace krvn_e2e
