@@ -15,6 +15,8 @@ build=${KRVN_BUILD_DIR:-$root/build}
 run=$build/run
 port=COM7
 password=demo
+# Display for the tray program when the caller has none.
+xvfb_display=98
 
 # Everything below runs in the run's own prefix, never in the tests' one. The
 # virtual button's library is preloaded from the first Wine command on:
@@ -68,6 +70,7 @@ stop() {
         rm -f "$run/pids"
     fi
     "$vbutton" down || true
+    "$root/scripts/xvfb.sh" stop $xvfb_display >/dev/null
     if [ -d "$WINEPREFIX" ]; then
         "$root/scripts/wine-prefix.sh" down >/dev/null
         say "ended the processes of $WINEPREFIX"
@@ -83,7 +86,7 @@ fi
 mkdir -p "$build"
 say "building in $build"
 cmake -S "$root" -B "$build" >"$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 1; }
-cmake --build "$build" -j2 --target Tolvane substitute_server keep_alive vbutton_preload >"$build/run-build.log" 2>&1 \
+cmake --build "$build" -j2 --target Tolvane Alarm substitute_server keep_alive vbutton_preload >"$build/run-build.log" 2>&1 \
     || { tail -40 "$build/run-build.log"; exit 1; }
 
 stop >/dev/null
@@ -94,7 +97,7 @@ say "preparing the Wine prefix $WINEPREFIX"
 "$root/scripts/wine-prefix.sh" up >/dev/null
 "$vbutton" up $port >/dev/null
 
-tolvane=$build/Tolvane.exe
+tolvane=$build/service/Tolvane.exe
 say "installing Tolvane as a service"
 wine reg delete 'HKLM\SOFTWARE\Corvane\Alarm' /f </dev/null >/dev/null 2>&1 || true
 wine "$tolvane" -Service </dev/null >"$run/logs/install.out" 2>&1 \
@@ -112,8 +115,6 @@ port_a=$(wait_ready "$run/logs/disk-a.log")
 port_b=$(wait_ready "$run/logs/disk-b.log")
 wait_ready "$run/logs/disk-rpc.log" >/dev/null
 
-# The tray program (Alarm.exe, on an X display from scripts/xvfb.sh) joins the
-# run here once it ships; until then a script is the service's client.
 say "listing the servers in the service (its first client starts it)"
 wine cscript //nologo "$(dos "$root/scripts/servers_client.vbs")" \
     port $port \
@@ -123,6 +124,20 @@ wine cscript //nologo "$(dos "$root/scripts/servers_client.vbs")" \
     refresh wait-state 1 30 list </dev/null >"$run/logs/client.out" 2>&1 || true
 sed 's/^/    /' "$run/logs/client.out"
 grep -q SCRIPT-OK "$run/logs/client.out" || { say "the script client failed"; exit 1; }
+
+# The tray program shows on the caller's display, or on an Xvfb of our own.
+# Every program of the prefix shares one virtual desktop with a taskbar, so
+# the tray icon and its balloons are visible in one window.
+if [ -z "${DISPLAY:-}" ]; then
+    "$root/scripts/xvfb.sh" start $xvfb_display >/dev/null
+    export DISPLAY=:$xvfb_display
+fi
+wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d shell /f </dev/null >/dev/null 2>&1
+wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v shell /d 1280x800 /f </dev/null >/dev/null 2>&1
+say "starting the tray program Alarm.exe on display $DISPLAY"
+start_program alarm "$build/alarm_ui/Alarm.exe"
+sleep 4
+import -display "$DISPLAY" -window root "$run/logs/desktop.png" 2>/dev/null || true
 
 say "pressing the virtual red button once"
 for i in $(seq 100); do
@@ -144,5 +159,7 @@ The system runs in the Wine prefix $WINEPREFIX.
   Press the button:  KRVN_VBUTTON_STATE=$KRVN_VBUTTON_STATE $vbutton click
                      (a press and a release: two changes of the line, two alarms)
   Service state:     WINEPREFIX=$WINEPREFIX wine sc query Tolvane
+  Tray program:      Alarm.exe on display $DISPLAY (a screenshot: $run/logs/desktop.png;
+                     take another with: import -display $DISPLAY -window root shot.png)
   Stop everything:   KRVN_BUILD_DIR=$build $0 stop
 EOF
