@@ -21,8 +21,17 @@ start=$(date +%s)
 rc=0
 ctest --test-dir "$build" --output-on-failure --timeout 900 || rc=$?
 echo "tests: $(( $(date +%s) - start )) s"
-[ $rc -eq 0 ] || exit $rc
+
+# One closing line for the whole run, after the fuzzer's own output.
+total=$(ctest --test-dir "$build" -N | awk '/Total Tests:/ { print $3 }')
+failed=0
+if [ $rc -ne 0 ]; then
+    failed=$(wc -l <"$build/Testing/Temporary/LastTestsFailed.log" 2>/dev/null || echo "$total")
+    echo "ctest: $(( total - failed )) passed, $failed failed"
+    exit $rc
+fi
 
 if [ -f "$root/fuzz/CMakeLists.txt" ]; then
     "$root/scripts/fuzz.sh" "${KRVN_FUZZ_SECONDS:-60}"
 fi
+echo "ctest: $total passed, 0 failed"
