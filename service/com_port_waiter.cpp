@@ -34,6 +34,24 @@ KRVN::unique_hfile OpenPort(const std::wstring& name) {
     return port;
 }
 
+// The errors of a call whose client process has gone: its sink can never be
+// reached again. (Wine answers a call to a killed process with
+// RPC_S_SERVER_UNAVAILABLE.)
+bool IsClientGone(HRESULT hr) noexcept {
+    switch (hr) {
+    case RPC_E_DISCONNECTED:
+    case CO_E_OBJNOTCONNECTED:
+    case RPC_E_SERVER_DIED:
+    case RPC_E_SERVER_DIED_DNE:
+    case HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE):
+    case HRESULT_FROM_WIN32(RPC_S_CALL_FAILED):
+    case HRESULT_FROM_WIN32(RPC_S_CALL_FAILED_DNE):
+        return true;
+    default:
+        return false;
+    }
+}
+
 // Ends a wait that may still be pending and lets it complete: the system
 // writes into the OVERLAPPED (and the event mask) until then.
 void EndWait(KRVN::unique_hfile& port, OVERLAPPED& overlapped) {
@@ -124,10 +142,20 @@ void ComPortWaiter::OnPress() {
         std::lock_guard<std::mutex> hold(m_sinkLock);
         sink = m_sink;
     }
+    if (sink && m_forward && IsClientGone(sink->RedButtonPressed())) {
+        // A dead client's sink would swallow every later press: it is dropped
+        // (unless a new client advised meanwhile) and this press raises the
+        // alarm. Any other failure leaves a living client's sink in place.
+        KRVN::com_ptr<IRedButtonEvents> dropped;
+        {
+            std::lock_guard<std::mutex> hold(m_sinkLock);
+            if (m_sink.get() == sink.get()) {
+                std::swap(m_sink, dropped);
+            }
+        }
+        sink.reset();
+    }
     if (!sink) {
         m_manager.AlarmAll();
-    } else if (m_forward) {
-        // A client that has gone away changes nothing: the sink stays stored.
-        sink->RedButtonPressed();
     }
 }

@@ -2,7 +2,9 @@
 // The red-button port watcher: holds the serial port open with DTR raised and
 // counts every change of DSR as one press. A press raises the alarm through
 // the alarm manager, or, while a client has registered a red-button sink, is
-// forwarded to that sink (forward flag set) or ignored (flag clear).
+// forwarded to that sink (forward flag set) or ignored (flag clear). A sink
+// whose client process has gone is dropped at its first forwarded press, and
+// that press raises the alarm.
 //
 // The sink, the flag and the port name are changed by COM call threads while
 // the watcher thread reads them at each press.
