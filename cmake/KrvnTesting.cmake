@@ -65,6 +65,14 @@ endfunction()
 
 set(KRVN_XVFB_DISPLAY 97 CACHE STRING "Display number of the test Xvfb")
 
+# Paths of built programs as the Windows side sees them: under Wine the Unix
+# root is drive Z:.
+if(CMAKE_HOST_WIN32)
+    set(KRVN_WINE_DRIVE "")
+else()
+    set(KRVN_WINE_DRIVE "Z:")
+endif()
+
 # Programs whose entry point is wmain or wWinMain.
 function(krvn_unicode_entry target)
     target_link_options(${target} PRIVATE -municode)
