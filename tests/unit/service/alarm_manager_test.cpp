@@ -9,33 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "connections/unique_socket.h"
 #include "service/alarm_manager.h"
+#include "tests/unit/connections/refusing_port.h"
 #include "tests/unit/connections/substitute_server_process.h"
 #include "tests/unit/connections/test_environment.h"
 #include "tests/unit/service/service_test_support.h"
 
 namespace krvn_test {
 namespace {
-
-// A loopback port that refuses connections: bound, never listening.
-class RefusingPort {
-public:
-    RefusingPort() : m_socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-        int length = sizeof address;
-        ::getsockname(m_socket.get(), reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-    }
-    ULONG Port() const noexcept { return m_port; }
-
-private:
-    unique_socket m_socket;
-    ULONG m_port = 0;
-};
 
 // The passwords of the RemoteOpen calls the RPC server saw, in order.
 std::vector<std::string> OpenedPasswords(const SubstituteServerProcess& server) {
