@@ -1,7 +1,8 @@
 // The shipped Alarm.exe against the running Tolvane service: what its
 // settings dialog lists, how its tray icon follows a lost disk server, its
-// single-instance rule and exit codes, adding a server through the
-// properties dialog, and the red-button test with the virtual button.
+// single-instance rule and exit codes, adding and deleting servers, the
+// red-button test with the virtual button and the port it assigns, and the
+// tray menu's alarm and settings commands.
 
 #include <windows.h>
 
@@ -24,6 +25,7 @@
 namespace krvn_e2e {
 namespace {
 
+using krvn_test::LogEvent;
 using krvn_test::SubstituteServerProcess;
 
 constexpr wchar_t kCaption[] = L"Quendor Alarm";
@@ -77,6 +79,35 @@ bool IconShown(int iconId) {
                        kWaitMs);
 }
 
+// The tray menu's commands, counted from the top without the separators.
+enum MenuEntry { kSendAlarm = 1, kSettings = 2, kExit = 3 };
+
+// Chooses an entry of the test dialog's port list as a user does: the
+// selection moves, then the dialog hears of the change.
+::testing::AssertionResult ChoosePort(HWND test, int index, const wchar_t* port) {
+    const HWND ports = ::GetDlgItem(test, IDC_CHECK_PORTS);
+    ::SendMessageW(ports, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    const std::wstring chosen = ui::Text(test, IDC_CHECK_PORTS);
+    if (chosen != port) {
+        return ::testing::AssertionFailure()
+               << "entry " << index << " is " << testing::PrintToString(chosen);
+    }
+    ::PostMessageW(test, WM_COMMAND, MAKEWPARAM(IDC_CHECK_PORTS, CBN_SELCHANGE),
+                   reinterpret_cast<LPARAM>(ports));
+    return ::testing::AssertionSuccess();
+}
+
+// The unmounts and remote alarms in a substitute server's log.
+std::vector<LogEvent> AlarmEvents(const SubstituteServerProcess& disks) {
+    std::vector<LogEvent> alarms;
+    for (const LogEvent& event : disks.Events()) {
+        if (event.event == "unmount" || event.event == "RemoteAlarm") {
+            alarms.push_back(event);
+        }
+    }
+    return alarms;
+}
+
 void Pause(DWORD ms) {
     ui::WaitFor([] { return false; }, ms);
 }
@@ -124,15 +155,44 @@ protected:
     }
 
     void ExitFromTheMenu(DWORD* exitCode) {
+        ASSERT_TRUE(ChooseFromTheMenu(kExit));
+        ASSERT_TRUE(m_alarm.WaitForExit(kWaitMs, exitCode));
+    }
+
+    // Right-clicks the tray icon and, once the menu shows, moves down to the
+    // entry and takes it.
+    bool ChooseFromTheMenu(MenuEntry entry) {
         const HWND hidden = m_alarm.WaitForHiddenWindow(kWaitMs);
-        ASSERT_NE(hidden, nullptr);
+        if (!hidden) {
+            return false;
+        }
         ::PostMessageW(hidden, WM_USER, 0, WM_RBUTTONUP);
-        Pause(300);
-        for (int i = 0; i < 3; ++i) {
+        if (!ui::WaitFor([&] { return MenuShown(); }, kWaitMs)) {
+            return false;
+        }
+        for (int i = 0; i < entry; ++i) {
             ::PostMessageW(hidden, WM_KEYDOWN, VK_DOWN, 0);
         }
         ::PostMessageW(hidden, WM_KEYDOWN, VK_RETURN, 0);
-        ASSERT_TRUE(m_alarm.WaitForExit(kWaitMs, exitCode));
+        return ui::WaitFor([&] { return !MenuShown(); }, kWaitMs);
+    }
+
+    bool MenuShown() const {
+        for (HWND w = ::FindWindowExW(nullptr, nullptr, L"#32768", nullptr); w;
+             w = ::FindWindowExW(nullptr, w, L"#32768", nullptr)) {
+            DWORD owner = 0;
+            ::GetWindowThreadProcessId(w, &owner);
+            if (owner == m_alarm.ProcessId() && ::IsWindowVisible(w)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Opens the red-button test from the settings dialog.
+    HWND OpenButtonTest(HWND settings) {
+        ui::Click(settings, IDC_MAIN_CHANGE_PORT);
+        return m_alarm.WaitForDialog(kButtonTestCaption, IDC_CHECK_RESPONSES, kWaitMs);
     }
 
     static void Screenshot(const wchar_t* name) {
@@ -339,10 +399,165 @@ TEST_F(AlarmUiTest, ButtonTestListsTheServicesPressesAndKeepsThemFromTheServers)
     ui::Click(test, IDCANCEL);
     ASSERT_TRUE(ui::WaitUntilGone(test));
     EXPECT_EQ(ui::Text(settings, IDC_MAIN_COM_PORT), VirtualButton::Port());
+    EXPECT_EQ(m_client.ComPort(), VirtualButton::Port());
     Pause(500);
     ASSERT_TRUE(VirtualButton::Press());
     EXPECT_TRUE(disk.WaitForEvents("unmount", 1, kWaitMs)) << disk.LogText();
     ASSERT_TRUE(VirtualButton::Release());
+
+    DWORD exitCode = 42;
+    CloseAndExit(settings, &exitCode);
+    EXPECT_EQ(exitCode, 0u);
+}
+
+TEST_F(AlarmUiTest, ButtonTestAppliesTheChosenPortAndCancelKeepsTheServicesOne) {
+    SetConnectCheckDelay(kQuietCheckDelaySeconds);
+    SetComPortSetting(VirtualButton::Port());
+    ASSERT_TRUE(Install());
+    ASSERT_TRUE(VirtualButton::WaitForDtr(kWaitMs)) << "the service watches the button's port";
+    const HWND settings = StartAlarm();
+    ASSERT_NE(settings, nullptr);
+
+    HWND test = OpenButtonTest(settings);
+    ASSERT_NE(test, nullptr);
+    ASSERT_TRUE(ChoosePort(test, 1, L"COM2"));
+    Pause(300);
+    ui::Click(test, IDCANCEL);
+    ASSERT_TRUE(ui::WaitUntilGone(test));
+    Pause(1500); // well past the pause before a port is written
+    EXPECT_EQ(m_client.ComPort(), VirtualButton::Port());
+    EXPECT_EQ(ui::Text(settings, IDC_MAIN_COM_PORT), VirtualButton::Port());
+
+    test = OpenButtonTest(settings);
+    ASSERT_NE(test, nullptr);
+    EXPECT_EQ(ui::Text(test, IDC_CHECK_SERVICE_PORT), VirtualButton::Port());
+    ASSERT_TRUE(ChoosePort(test, 1, L"COM2"));
+    Pause(300);
+    const ULONGLONG applied = ::GetTickCount64();
+    ui::Click(test, IDOK);
+    ASSERT_TRUE(ui::WaitUntilGone(test));
+    EXPECT_TRUE(ui::WaitFor([&] { return m_client.ComPort() == L"COM2"; }, kWaitMs))
+        << testing::PrintToString(m_client.ComPort());
+    // The dialog's worker gives the port up before the service takes it;
+    // 50 ms spare for the tick's granularity.
+    EXPECT_GE(::GetTickCount64() - applied, 450u);
+    EXPECT_TRUE(ui::WaitFor([&] { return ui::Text(settings, IDC_MAIN_COM_PORT) == L"COM2"; }))
+        << testing::PrintToString(ui::Text(settings, IDC_MAIN_COM_PORT));
+
+    DWORD exitCode = 42;
+    CloseAndExit(settings, &exitCode);
+    EXPECT_EQ(exitCode, 0u);
+}
+
+TEST_F(AlarmUiTest, TheMenusAlarmReachesEveryServer) {
+    SubstituteServerProcess disks;
+    ASSERT_TRUE(
+        disks.Start(std::wstring(L"--listen 127.0.0.2-127.0.0.3:0 --rpc") + kSubstituteOptions));
+    SetConnectCheckDelay(kQuietCheckDelaySeconds);
+    ASSERT_TRUE(Install());
+    const std::string port = std::to_string(disks.Port());
+    ASSERT_EQ(S_OK, m_client.Add({L"127.0.0.2", kPassword, disks.Port()}));
+    ASSERT_EQ(S_OK, m_client.Add({L"127.0.0.3", kPassword, disks.Port()}));
+    ASSERT_EQ(S_OK, m_client.Add({L"Quendor-RPC", kPassword, 0}));
+    ASSERT_EQ(S_OK, m_client.Servers()->RefreshState());
+    ASSERT_TRUE(m_client.WaitForState(AllConnected, kWaitMs));
+
+    const HWND settings = StartAlarm();
+    ASSERT_NE(settings, nullptr);
+    ui::Click(settings, IDOK);
+    ASSERT_TRUE(ui::WaitUntilGone(settings));
+    EXPECT_TRUE(AlarmEvents(disks).empty()) << disks.LogText();
+
+    ASSERT_TRUE(ChooseFromTheMenu(kSendAlarm));
+    ASSERT_TRUE(ui::WaitFor([&] { return AlarmEvents(disks).size() >= 3; }, kWaitMs))
+        << disks.LogText();
+    Pause(500); // nothing more follows
+    std::vector<std::string> alarms;
+    for (const LogEvent& alarm : AlarmEvents(disks)) {
+        alarms.push_back(alarm.event == "unmount" ? alarm.where : alarm.event);
+    }
+    std::sort(alarms.begin(), alarms.end());
+    EXPECT_EQ(alarms,
+              (std::vector<std::string>{"127.0.0.2:" + port, "127.0.0.3:" + port, "RemoteAlarm"}))
+        << disks.LogText();
+
+    DWORD exitCode = 42;
+    ExitFromTheMenu(&exitCode);
+    EXPECT_EQ(exitCode, 0u);
+}
+
+TEST_F(AlarmUiTest, TheMenusSettingsOpensTheDialogOrBringsTheOpenOneUp) {
+    ASSERT_TRUE(Install());
+    HWND settings = StartAlarm();
+    ASSERT_NE(settings, nullptr);
+    const DWORD thread = ::GetWindowThreadProcessId(settings, nullptr);
+    ui::Click(settings, IDOK);
+    ASSERT_TRUE(ui::WaitUntilGone(settings));
+
+    ASSERT_TRUE(ChooseFromTheMenu(kSettings));
+    settings = m_alarm.WaitForDialog(kCaption, IDC_MAIN_SERVER_LIST, kWaitMs);
+    ASSERT_NE(settings, nullptr);
+    ::ShowWindowAsync(settings, SW_MINIMIZE);
+    ASSERT_TRUE(ui::WaitFor([&] { return ::IsIconic(settings) != FALSE; }));
+
+    ASSERT_TRUE(ChooseFromTheMenu(kSettings));
+    EXPECT_TRUE(ui::WaitFor([&] { return !::IsIconic(settings) && ::IsWindowVisible(settings); }));
+    Pause(ui::kShortWaitMs);
+    EXPECT_EQ(ui::Dialogs(thread, kCaption).size(), 1u) << "no second settings dialog";
+
+    DWORD exitCode = 42;
+    CloseAndExit(settings, &exitCode);
+    EXPECT_EQ(exitCode, 0u);
+}
+
+TEST_F(AlarmUiTest, DeletingAServerAsksThenRemovesItFromTheServiceAndSelectsItsNeighbour) {
+    SubstituteServerProcess disks;
+    ASSERT_TRUE(disks.Start(std::wstring(L"--listen 127.0.0.7-127.0.0.9:0") + kSubstituteOptions));
+    SetConnectCheckDelay(kQuietCheckDelaySeconds);
+    ASSERT_TRUE(Install());
+    for (const wchar_t* address : {L"127.0.0.7", L"127.0.0.8", L"127.0.0.9"}) {
+        ASSERT_EQ(S_OK, m_client.Add(SocketServer(address, disks)));
+    }
+    // Settled before the dialog opens: the check that follows the removal
+    // then reports nothing, and no reload of the list drops the selection.
+    ASSERT_EQ(S_OK, m_client.Servers()->RefreshState());
+    ASSERT_TRUE(m_client.WaitForState(AllConnected, kWaitMs));
+    const HWND settings = StartAlarm();
+    ASSERT_NE(settings, nullptr);
+    const HWND list = ::GetDlgItem(settings, IDC_MAIN_SERVER_LIST);
+    ASSERT_TRUE(ui::WaitFor([&] { return Rows(settings).size() == 3; })) << RowsText(settings);
+
+    ASSERT_TRUE(RemoteListSelect(list, 1));
+    ASSERT_EQ(ui::ListSelection(list), 1);
+    // Presses "&Удалить...", answers the question and returns it.
+    const auto askToDelete = [&](int answer) {
+        ui::Click(settings, IDC_MAIN_DELETE);
+        const HWND box = m_alarm.WaitForDialog(kCaption, -IDC_MAIN_SERVER_LIST, kWaitMs);
+        std::wstring question;
+        if (box) {
+            ui::WaitFor([&] { return !(question = ui::MessageBoxText(box)).empty(); });
+            ::PostMessageW(box, WM_COMMAND, answer, 0);
+            EXPECT_TRUE(ui::WaitUntilGone(box));
+        }
+        return question;
+    };
+
+    EXPECT_EQ(askToDelete(IDNO), L"Удалить сервер из списка?");
+    EXPECT_EQ(m_client.Count(), 3);
+    EXPECT_EQ(Rows(settings).size(), 3u);
+    EXPECT_EQ(ui::ListSelection(list), 1);
+
+    EXPECT_EQ(askToDelete(IDYES), L"Удалить сервер из списка?");
+    EXPECT_TRUE(ui::WaitFor([&] { return Rows(settings).size() == 2; })) << RowsText(settings);
+    const auto rows = Rows(settings);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].address, L"127.0.0.7");
+    EXPECT_EQ(rows[1].address, L"127.0.0.9");
+    EXPECT_TRUE(ui::WaitFor([&] { return ui::ListSelection(list) == 1; }))
+        << "selected: " << ui::ListSelection(list);
+    ASSERT_EQ(m_client.Count(), 2);
+    EXPECT_EQ(m_client.Item(0).address, L"127.0.0.7");
+    EXPECT_EQ(m_client.Item(1).address, L"127.0.0.9");
 
     DWORD exitCode = 42;
     CloseAndExit(settings, &exitCode);

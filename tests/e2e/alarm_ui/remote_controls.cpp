@@ -95,6 +95,16 @@ std::wstring RemoteListText(HWND list, int row, int column) {
     return block.ReadText(kTextOffset);
 }
 
+bool RemoteListSelect(HWND list, int row) {
+    const RemoteMemory block(list, kBlockSize);
+    LVITEMW item = {};
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    return block && block.Write(0, &item, sizeof(item)) &&
+           ::SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row),
+                          reinterpret_cast<LPARAM>(block.At(0))) != FALSE;
+}
+
 int RemoteListCount(HWND list) {
     return static_cast<int>(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
 }

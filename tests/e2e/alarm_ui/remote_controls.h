@@ -13,6 +13,8 @@ namespace krvn_e2e {
 // The text of one cell of another process's list view.
 std::wstring RemoteListText(HWND list, int row, int column);
 int RemoteListCount(HWND list);
+// Selects and focuses one row of another process's list view, as a click does.
+bool RemoteListSelect(HWND list, int row);
 
 // The texts of the balloons (tooltip windows with the balloon style) shown
 // on the desktop. Their titles cannot be read this way under Wine.
