@@ -21,8 +21,12 @@
 #include "connections/rpc_connector.h"
 #include "connections/unique_socket.h"
 #include "connections/winsock_session.h"
+#include "tests/unit/connections/substitute_server_process.h"
 
 namespace {
+
+using krvn_test::LogEvent;
+using krvn_test::SubstituteServerProcess;
 
 constexpr int kMaxServers = 200;
 const wchar_t kPassword[] = L"secret";
@@ -50,79 +54,6 @@ double Median(std::vector<double> values) {
 std::wstring Address(int index) {
     return L"127.0.0." + std::to_wstring(index + 1);
 }
-
-// The substitute server process, ended through its stop event.
-class ServerProcess {
-public:
-    bool Start(const std::wstring& program) {
-        wchar_t temp[MAX_PATH];
-        ::GetTempPathW(MAX_PATH, temp);
-        const std::wstring tag = std::to_wstring(::GetCurrentProcessId());
-        m_log = std::wstring(temp) + L"alarm-bench-" + tag + L".log";
-        const std::wstring stopName = L"Local\\krvn-alarm-bench-" + tag;
-        m_stop.reset(::CreateEventW(nullptr, TRUE, FALSE, stopName.c_str()));
-        std::wstring commandLine = L"\"" + program + L"\" --log \"" + m_log + L"\" --stop-event " +
-                                   stopName +
-                                   L" --lifetime 600 --rpc --password secret --listen 127.0.0.1-"
-                                   L"127.0.0." +
-                                   std::to_wstring(kMaxServers) + L":0";
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION info{};
-        if (!m_stop || !::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0,
-                                         nullptr, nullptr, &startup, &info)) {
-            std::printf("cannot start %ls (%lu)\n", program.c_str(), ::GetLastError());
-            return false;
-        }
-        m_process.reset(info.hProcess);
-        const KRVN::unique_handle thread(info.hThread);
-        for (int i = 0; i < 1000; ++i) {
-            const std::string log = ReadLog();
-            if (log.find(" ready") != std::string::npos) {
-                const size_t listening = log.find(" listening");
-                const size_t colon = log.rfind(':', listening);
-                m_port = static_cast<ULONG>(std::stoul(log.substr(colon + 1)));
-                return true;
-            }
-            if (::WaitForSingleObject(m_process.get(), 20) == WAIT_OBJECT_0) {
-                break;
-            }
-        }
-        std::printf("the substitute server did not get ready:\n%s\n", ReadLog().c_str());
-        return false;
-    }
-
-    ~ServerProcess() {
-        if (m_process) {
-            ::SetEvent(m_stop.get());
-            if (::WaitForSingleObject(m_process.get(), 10000) != WAIT_OBJECT_0) {
-                ::TerminateProcess(m_process.get(), 1);
-            }
-        }
-        ::DeleteFileW(m_log.c_str());
-    }
-
-    ULONG Port() const noexcept { return m_port; }
-
-private:
-    std::string ReadLog() const {
-        const KRVN::unique_hfile file(::CreateFileW(
-            m_log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        std::string text;
-        char buffer[4096];
-        DWORD read = 0;
-        while (file && ::ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
-            text.append(buffer, read);
-        }
-        return text;
-    }
-
-    std::wstring m_log;
-    KRVN::unique_handle m_stop;
-    KRVN::unique_handle m_process;
-    ULONG m_port = 0;
-};
 
 KRVN::com_ptr<IQNServer> MakeServer(const std::wstring& address, ULONG port) {
     const KRVN::com_ptr<IQNServer> server(KRVN::com::ComObject<QNServer>::Make());
@@ -236,14 +167,11 @@ bool BenchRpcAlarm(int calls) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    std::wstring program = KRVN_SUBSTITUTE_SERVER;
     int rounds = 31;
     int calls = 51;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::wstring name = argv[i];
-        if (name == L"--server") {
-            program = argv[i + 1];
-        } else if (name == L"--rounds") {
+        if (name == L"--rounds") {
             rounds = std::max(1, _wtoi(argv[i + 1]));
         } else if (name == L"--rpc-calls") {
             calls = std::max(1, _wtoi(argv[i + 1]));
@@ -251,8 +179,15 @@ int wmain(int argc, wchar_t** argv) {
     }
 
     const WinsockSession winsock;
-    ServerProcess server;
-    if (winsock.Status() != 0 || !server.Start(program)) {
+    SubstituteServerProcess server;
+    if (winsock.Status() != 0) {
+        return 1;
+    }
+    if (const auto started = server.Start(L"--lifetime 600 --rpc --password secret --listen "
+                                          L"127.0.0.1-127.0.0." +
+                                          std::to_wstring(kMaxServers) + L":0");
+        !started) {
+        std::printf("%s\n", started.message());
         return 1;
     }
     std::printf("socket alarm, median of %d rounds (microseconds per round)\n", rounds);

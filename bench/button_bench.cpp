@@ -30,8 +30,12 @@
 #include "connections/qn_server.h"
 #include "connections/unique_socket.h"
 #include "service/alarm_manager.h"
+#include "tests/unit/connections/substitute_server_process.h"
 
 namespace {
+
+using krvn_test::LogEvent;
+using krvn_test::SubstituteServerProcess;
 
 constexpr int kMaxServers = 200;
 constexpr int kTickServers = 100;
@@ -75,110 +79,30 @@ void SetButton(bool pressed) {
     }
 }
 
-// The substitute server, ended through its stop event; its log read back.
-class ServerProcess {
-public:
-    bool Start(const std::wstring& program) {
-        wchar_t temp[MAX_PATH];
-        ::GetTempPathW(MAX_PATH, temp);
-        const std::wstring tag = std::to_wstring(::GetCurrentProcessId());
-        m_log = std::wstring(temp) + L"button-bench-" + tag + L".log";
-        const std::wstring stopName = L"Local\\krvn-button-bench-" + tag;
-        m_stop.reset(::CreateEventW(nullptr, TRUE, FALSE, stopName.c_str()));
-        std::wstring commandLine = L"\"" + program + L"\" --log \"" + m_log + L"\" --stop-event " +
-                                   stopName + L" --lifetime 900 --password secret --listen " +
-                                   L"127.0.0.1-127.0.0." + std::to_wstring(kMaxServers) + L":0";
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION info{};
-        if (!m_stop || !::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0,
-                                         nullptr, nullptr, &startup, &info)) {
-            std::printf("cannot start %ls (%lu)\n", program.c_str(), ::GetLastError());
-            return false;
-        }
-        m_process.reset(info.hProcess);
-        const KRVN::unique_handle thread(info.hThread);
-        for (int i = 0; i < 1000; ++i) {
-            const std::string log = ReadLog();
-            if (log.find(" ready") != std::string::npos) {
-                const size_t listening = log.find(" listening");
-                m_port = static_cast<ULONG>(std::stoul(log.substr(log.rfind(':', listening) + 1)));
-                return true;
-            }
-            if (::WaitForSingleObject(m_process.get(), 20) == WAIT_OBJECT_0) {
-                break;
-            }
-        }
-        std::printf("the substitute server did not get ready:\n%s\n", ReadLog().c_str());
-        return false;
+// Times (ms since midnight UTC) of the "unmount" lines the server logged.
+std::vector<long long> UnmountTimes(const SubstituteServerProcess& server) {
+    std::vector<long long> times;
+    for (const LogEvent& unmount : server.Events("unmount")) {
+        const std::string& at = unmount.time; // <date>T<hh:mm:ss.mmm>Z
+        const auto field = [&](size_t from, size_t n) { return std::stoll(at.substr(from, n)); };
+        times.push_back(((field(11, 2) * 60 + field(14, 2)) * 60 + field(17, 2)) * 1000 +
+                        field(20, 3));
     }
+    return times;
+}
 
-    ~ServerProcess() {
-        if (m_process) {
-            ::SetEvent(m_stop.get());
-            if (::WaitForSingleObject(m_process.get(), 10000) != WAIT_OBJECT_0) {
-                ::TerminateProcess(m_process.get(), 1);
-            }
+// Waits until count unmounts are logged; the time of the last one, or -1.
+long long WaitForUnmounts(const SubstituteServerProcess& server, size_t count) {
+    const ULONGLONG deadline = ::GetTickCount64() + kWaitMs;
+    do {
+        const auto times = UnmountTimes(server);
+        if (times.size() >= count) {
+            return *std::max_element(times.begin(), times.end());
         }
-        ::DeleteFileW(m_log.c_str());
-    }
-
-    ULONG Port() const noexcept { return m_port; }
-
-    // Times (ms since midnight UTC) of the "unmount" lines logged so far.
-    std::vector<long long> UnmountTimes() const {
-        std::vector<long long> times;
-        const std::string log = ReadLog();
-        for (size_t line = 0; line < log.size();) {
-            const size_t end = log.find('\n', line);
-            if (end == std::string::npos) {
-                break;
-            }
-            if (log.compare(line + 24, 1, " ") == 0 &&
-                log.find(" unmount ", line) < end) { // <date>T<hh:mm:ss.mmm>Z
-                const auto field = [&](size_t at, size_t n) {
-                    return std::stoll(log.substr(line + at, n));
-                };
-                times.push_back(((field(11, 2) * 60 + field(14, 2)) * 60 + field(17, 2)) * 1000 +
-                                field(20, 3));
-            }
-            line = end + 1;
-        }
-        return times;
-    }
-
-    // Waits until count unmounts are logged; the time of the last one, or -1.
-    long long WaitForUnmounts(size_t count) const {
-        const ULONGLONG deadline = ::GetTickCount64() + kWaitMs;
-        do {
-            const auto times = UnmountTimes();
-            if (times.size() >= count) {
-                return *std::max_element(times.begin(), times.end());
-            }
-            ::Sleep(5);
-        } while (::GetTickCount64() < deadline);
-        return -1;
-    }
-
-private:
-    std::string ReadLog() const {
-        const KRVN::unique_hfile file(::CreateFileW(
-            m_log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        std::string text;
-        char buffer[65536];
-        DWORD read = 0;
-        while (file && ::ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
-            text.append(buffer, read);
-        }
-        return text;
-    }
-
-    std::wstring m_log;
-    KRVN::unique_handle m_stop;
-    KRVN::unique_handle m_process;
-    ULONG m_port = 0;
-};
+        ::Sleep(5);
+    } while (::GetTickCount64() < deadline);
+    return -1;
+}
 
 KRVN::com_ptr<IQNServer> MakeServer(const std::wstring& address, ULONG port) {
     const KRVN::com_ptr<IQNServer> server(KRVN::com::ComObject<QNServer>::Make());
@@ -232,7 +156,8 @@ std::unique_ptr<AlarmManager> MakeManager(int n, ULONG port, const std::wstring&
     return manager;
 }
 
-bool BenchButton(const ServerProcess& server, int n, int rounds, const std::wstring& portName) {
+bool BenchButton(const SubstituteServerProcess& server, int n, int rounds,
+                 const std::wstring& portName) {
     const auto manager = MakeManager(n, server.Port(), portName);
     std::vector<unique_socket> plain;
     for (int i = 0; i < n && manager; ++i) {
@@ -247,14 +172,14 @@ bool BenchButton(const ServerProcess& server, int n, int rounds, const std::wstr
     }
     std::vector<double> button;
     std::vector<double> loop;
-    size_t expected = server.UnmountTimes().size();
+    size_t expected = UnmountTimes(server).size();
     for (int round = 0; round < rounds; ++round) {
         // Press and release are both changes of DSR: each is one alarm pass.
         for (const bool pressed : {true, false}) {
             const long long start = NowMs();
             SetButton(pressed);
             expected += n;
-            const long long last = server.WaitForUnmounts(expected);
+            const long long last = WaitForUnmounts(server, expected);
             if (last < 0) {
                 std::printf("N=%d: the alarm pass did not reach every server\n", n);
                 return false;
@@ -267,7 +192,7 @@ bool BenchButton(const ServerProcess& server, int n, int rounds, const std::wstr
             ::send(socket.get(), "unmount", 7, 0);
         }
         expected += n;
-        const long long last = server.WaitForUnmounts(expected);
+        const long long last = WaitForUnmounts(server, expected);
         if (last < 0) {
             std::printf("N=%d: the plain loop did not reach every server\n", n);
             return false;
@@ -294,7 +219,7 @@ double ThreadCpuMs() {
     return (ticks(kernel) + ticks(user)) / 1e4;
 }
 
-bool BenchTick(const ServerProcess& server, int ticks, const std::wstring& portName) {
+bool BenchTick(const SubstituteServerProcess& server, int ticks, const std::wstring& portName) {
     const auto manager = MakeManager(kTickServers, server.Port(), portName);
     if (!manager) {
         return false;
@@ -323,16 +248,13 @@ bool BenchTick(const ServerProcess& server, int ticks, const std::wstring& portN
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    std::wstring program = KRVN_SUBSTITUTE_SERVER;
     const char* port = std::getenv("KRVN_VBUTTON_PORT");
     std::wstring portName = port ? std::wstring(port, port + std::strlen(port)) : L"COM7";
     int rounds = 5;
     int ticks = 101;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::wstring name = argv[i];
-        if (name == L"--server") {
-            program = argv[i + 1];
-        } else if (name == L"--rounds") {
+        if (name == L"--rounds") {
             rounds = std::max(1, _wtoi(argv[i + 1]));
         } else if (name == L"--ticks") {
             ticks = std::max(1, _wtoi(argv[i + 1]));
@@ -358,8 +280,12 @@ int wmain(int argc, wchar_t** argv) {
         ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, KRVN::kAlarmKeyPath);
     });
 
-    ServerProcess server;
-    if (!server.Start(program)) {
+    SubstituteServerProcess server;
+    if (const auto started = server.Start(L"--lifetime 900 --password secret --listen "
+                                          L"127.0.0.1-127.0.0." +
+                                          std::to_wstring(kMaxServers) + L":0");
+        !started) {
+        std::printf("%s\n", started.message());
         return 1;
     }
     SetButton(false);

@@ -123,9 +123,8 @@ std::vector<LogEvent> SubstituteServerProcess::Events() const {
     // Only whole lines: the server may be writing the last one.
     while (std::getline(lines, line) && !lines.eof()) {
         std::istringstream tokens(line);
-        std::string time;
         LogEvent event;
-        tokens >> time >> event.where >> event.event;
+        tokens >> event.time >> event.where >> event.event;
         std::string field;
         while (tokens >> field) {
             const size_t equals = field.find('=');

@@ -19,6 +19,7 @@ namespace krvn_test {
 
 // One line of the server's log: <time> <where> <event> [key=value ...].
 struct LogEvent {
+    std::string time; // <date>T<hh:mm:ss.mmm>Z, UTC
     std::string where;
     std::string event;
     std::map<std::string, std::string> fields;
