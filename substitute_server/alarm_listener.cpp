@@ -48,6 +48,19 @@ const char* ReplyName(ReplyMode mode) {
     return "?";
 }
 
+// How many times unit makes up the whole of bytes; 0 when it does not.
+size_t Repeats(const std::string& bytes, const std::string& unit) {
+    if (bytes.empty() || bytes.size() % unit.size() != 0) {
+        return 0;
+    }
+    for (size_t at = 0; at < bytes.size(); at += unit.size()) {
+        if (bytes.compare(at, unit.size(), unit) != 0) {
+            return 0;
+        }
+    }
+    return bytes.size() / unit.size();
+}
+
 } // namespace
 
 AlarmListener::AlarmListener(const Options& options, EventLog& log)
@@ -171,8 +184,11 @@ bool AlarmListener::Receive(Connection& connection) {
     }
     const std::string bytes(buffer, static_cast<size_t>(received));
     if (connection.handshakeDone) {
-        if (bytes == "unmount") {
-            Log(connection, "unmount");
+        // Orders sent back to back on one connection may arrive in one read.
+        if (const size_t orders = Repeats(bytes, "unmount")) {
+            for (size_t i = 0; i < orders; ++i) {
+                Log(connection, "unmount");
+            }
         } else {
             Log(connection, "data", "bytes=" + EventLog::Hex(bytes.data(), bytes.size()));
         }

@@ -187,6 +187,20 @@ TEST_F(SocketConnectorTest, AlarmIsTheSevenBytesUnmountOnTheOpenConnection) {
     EXPECT_TRUE(connector.IsConnected());
 }
 
+TEST_F(SocketConnectorTest, AlarmsBackToBackAreEachCounted) {
+    StartServer(L"");
+    SocketConnector connector(m_object.get());
+    ASSERT_EQ(0, connector.Connect());
+    // The stream has no framing: the server may read several in one go.
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_EQ(0, connector.SendAlarm());
+    }
+    EXPECT_TRUE(m_server.WaitForEvents("unmount", 20));
+    ::Sleep(200);
+    EXPECT_EQ(20u, m_server.Events("unmount").size());
+    EXPECT_TRUE(m_server.Events("data").empty());
+}
+
 TEST_F(SocketConnectorTest, AlarmWithoutAConnectionFailsAtOnce) {
     StartServer(L"");
     SocketConnector connector(m_object.get());
