@@ -7,7 +7,10 @@
 '   cscript //nologo servers_client.vbs COMMAND [ARGUMENTS] ...
 '
 '   add ADDRESS PASSWORD PORT    list a new server (a QNServer made in the service)
+'   try ADDRESS PASSWORD PORT    TryConnect: check a new server, list it when reachable;
+'                                prints whether the address is listed afterwards
 '   list                         count, then each server by position and by For Each
+'   each                         For Each alone: each server, then how many there were
 '   find ADDRESS                 Item by address
 '   wait-state N SECONDS         poll State until it is N (a script cannot sleep)
 '   state                        the aggregate state
@@ -17,7 +20,7 @@
 '   port NAME                    watch the red button on serial port NAME (ComPort of QNAlarm)
 Option Explicit
 
-Dim servers, alarm, args, i, k, server, deadline, polls
+Dim servers, alarm, args, i, k, server, deadline, polls, listed
 
 Sub Describe(prefix, server)
     WScript.Echo prefix & " " & server.Address & " " & server.Port & " " & server.StateCode
@@ -37,6 +40,34 @@ Do While i < args.Count
         Set server = Nothing
         WScript.Echo "added " & args(i + 1)
         i = i + 4
+    Case "try"
+        Set server = CreateObject("Tolvane.QNServer")
+        server.Address = args(i + 1)
+        server.Password = args(i + 2)
+        server.Port = CLng(args(i + 3))
+        ' Its result is a positive number when the check failed, which a
+        ' script never sees: ask the list instead.
+        servers.TryConnect server
+        Set server = Nothing
+        On Error Resume Next
+        listed = IsObject(servers.Item(args(i + 1)))
+        If Err.Number <> 0 Then listed = False
+        On Error GoTo 0
+        If listed Then
+            WScript.Echo "try " & args(i + 1) & " listed"
+        Else
+            WScript.Echo "try " & args(i + 1) & " unlisted"
+        End If
+        i = i + 4
+    Case "each"
+        k = 0
+        For Each server In servers
+            Describe "each", server
+            k = k + 1
+        Next
+        Set server = Nothing
+        WScript.Echo "enumerated " & k
+        i = i + 1
     Case "list"
         WScript.Echo "count " & servers.Count
         ' A variable would go by reference, which Item refuses: pass a value.

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -64,35 +65,6 @@ std::future<LONG> TryConnectAsync(const ServiceClient& client, ServerSettings se
     });
 }
 
-constexpr wchar_t kSettingsKey[] = L"SOFTWARE\\Corvane\\Alarm";
-constexpr wchar_t kServerListValue[] = L"ServerConfig";
-
-struct StoredValue {
-    DWORD type = REG_NONE;
-    std::vector<BYTE> bytes;
-};
-
-StoredValue ReadServerList() {
-    StoredValue stored;
-    DWORD size = 0;
-    if (::RegGetValueW(HKEY_LOCAL_MACHINE, kSettingsKey, kServerListValue, RRF_RT_ANY, &stored.type,
-                       nullptr, &size) != ERROR_SUCCESS) {
-        return stored;
-    }
-    stored.bytes.resize(size);
-    if (::RegGetValueW(HKEY_LOCAL_MACHINE, kSettingsKey, kServerListValue, RRF_RT_ANY, &stored.type,
-                       stored.bytes.data(), &size) != ERROR_SUCCESS) {
-        return {};
-    }
-    stored.bytes.resize(size);
-    return stored;
-}
-
-bool WriteServerList(DWORD type, const void* data, DWORD size) {
-    return ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kSettingsKey, kServerListValue, type, data,
-                             size) == ERROR_SUCCESS;
-}
-
 class FaultTest : public ServiceTest {
 protected:
     void SetUp() override {
@@ -130,20 +102,50 @@ protected:
         return m_held ? VirtualButton::Press() : VirtualButton::Release();
     }
 
-    // One press, and each of these servers logs one more "unmount".
+    // A server that was not reachable at the last check, and the event its
+    // order shows as there.
+    struct Unchecked {
+        const SubstituteServerProcess* disk;
+        const char* event;
+    };
+
+    // One press: each of the reachable servers logs one more "unmount", and
+    // each unchecked one its order, none of those before the last of the
+    // reachable ones (the log times have 1 ms steps).
     ::testing::AssertionResult
-    PressReaches(const std::vector<const SubstituteServerProcess*>& disks) {
+    PressReaches(const std::vector<const SubstituteServerProcess*>& disks,
+                 const std::vector<Unchecked>& unchecked = {}) {
         std::vector<size_t> before;
         for (const auto* disk : disks) {
             before.push_back(disk->Events("unmount").size());
         }
+        std::vector<size_t> uncheckedBefore;
+        for (const auto& server : unchecked) {
+            uncheckedBefore.push_back(server.disk->Events(server.event).size());
+        }
         if (!Toggle()) {
             return ::testing::AssertionFailure() << "the button did not change";
         }
+        std::string lastReachable;
         for (size_t i = 0; i < disks.size(); ++i) {
             if (!disks[i]->WaitForEvents("unmount", before[i] + 1, kWaitMs)) {
                 return ::testing::AssertionFailure() << "no unmount at server " << i << "\n"
                                                      << disks[i]->LogText();
+            }
+            lastReachable = std::max(lastReachable, disks[i]->Events("unmount")[before[i]].time);
+        }
+        for (size_t i = 0; i < unchecked.size(); ++i) {
+            const Unchecked& server = unchecked[i];
+            if (!server.disk->WaitForEvents(server.event, uncheckedBefore[i] + 1, kWaitMs)) {
+                return ::testing::AssertionFailure()
+                       << "no " << server.event << " at unchecked server " << i << "\n"
+                       << server.disk->LogText();
+            }
+            const std::string time = server.disk->Events(server.event)[uncheckedBefore[i]].time;
+            if (time < lastReachable) {
+                return ::testing::AssertionFailure()
+                       << "unchecked server " << i << " got its order at " << time
+                       << ", before the last reachable one at " << lastReachable;
             }
         }
         return ::testing::AssertionSuccess();
@@ -375,10 +377,27 @@ TEST_F(FaultTest, ARefusedPasswordFallsBackToRpc) {
     ASSERT_EQ(S_OK, m_client.Add(At(L"127.0.0.2", refusing)));
     ASSERT_EQ(0, m_client.TryConnect(At(L"127.0.0.3", disk)));
 
-    const size_t alarms = refusing.Events("RemoteAlarm").size();
-    EXPECT_TRUE(PressReaches({&disk}));
-    EXPECT_TRUE(refusing.WaitForEvents("RemoteAlarm", alarms + 1, kWaitMs)) << refusing.LogText();
+    // Listed first, but refused at its check: its order comes after the others'.
+    EXPECT_TRUE(PressReaches({&disk}, {{&refusing, "RemoteAlarm"}}));
     EXPECT_EQ(0u, refusing.Events("unmount").size());
+}
+
+TEST_F(FaultTest, AServerUpAfterTheLastCheckIsAlarmedAfterTheReachableOnes) {
+    SubstituteServerProcess first;
+    SubstituteServerProcess second;
+    ASSERT_TRUE(first.Start(Listen(L"127.0.0.3")));
+    ASSERT_TRUE(second.Start(Listen(L"127.0.0.4")));
+    ASSERT_TRUE(Install());
+    // Listed unchecked while it is down, first in the list's order.
+    ASSERT_EQ(S_OK, m_client.Add({L"127.0.0.2", kPassword, first.Port()}));
+    ASSERT_EQ(0, m_client.TryConnect(At(L"127.0.0.3", first)));
+    ASSERT_EQ(0, m_client.TryConnect(At(L"127.0.0.4", second)));
+
+    SubstituteServerProcess late;
+    ASSERT_TRUE(late.Start(Listen(L"127.0.0.2", L" --rpc")));
+    // Never connected by a check, so its order goes over RPC.
+    EXPECT_TRUE(PressReaches({&first, &second}, {{&late, "RemoteAlarm"}}));
+    EXPECT_TRUE(PressReaches({&first, &second}, {{&late, "RemoteAlarm"}}));
 }
 
 TEST_F(FaultTest, AnRpcServerKilledAfterItsProbe) {
@@ -436,7 +455,7 @@ TEST_P(DamagedServerListTest, StartsEmptyAndStoresASoundListAgain) {
     ASSERT_TRUE(disk.Start(Listen(L"127.0.0.3")));
     ASSERT_TRUE(Install());
     ASSERT_EQ(0, m_client.TryConnect(At(L"127.0.0.3", disk)));
-    const StoredValue sound = ReadServerList();
+    const StoredValue sound = ReadServerListSetting();
     ASSERT_EQ(static_cast<DWORD>(REG_BINARY), sound.type);
     ASSERT_EQ(KRVN::ImageStatus::Ok, KRVN::ValidateImage(sound.bytes.data(), sound.bytes.size()));
 
@@ -445,15 +464,16 @@ TEST_P(DamagedServerListTest, StartsEmptyAndStoresASoundListAgain) {
     const std::vector<BYTE>& damage = GetParam();
     if (damage.empty()) {
         const wchar_t text[] = L"127.0.0.3";
-        ASSERT_TRUE(WriteServerList(REG_SZ, text, sizeof text));
+        ASSERT_TRUE(WriteServerListSetting(REG_SZ, text, sizeof text));
     } else {
-        ASSERT_TRUE(WriteServerList(REG_BINARY, damage.data(), static_cast<DWORD>(damage.size())));
+        ASSERT_TRUE(
+            WriteServerListSetting(REG_BINARY, damage.data(), static_cast<DWORD>(damage.size())));
     }
     ASSERT_TRUE(Restart());
     EXPECT_EQ(0, m_client.Count());
 
     ASSERT_EQ(S_OK, m_client.Add(At(L"127.0.0.3", disk)));
-    const StoredValue stored = ReadServerList();
+    const StoredValue stored = ReadServerListSetting();
     EXPECT_EQ(static_cast<DWORD>(REG_BINARY), stored.type);
     EXPECT_EQ(KRVN::ImageStatus::Ok, KRVN::ValidateImage(stored.bytes.data(), stored.bytes.size()));
     EXPECT_EQ(sound.bytes, stored.bytes);

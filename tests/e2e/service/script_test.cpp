@@ -6,14 +6,13 @@
 
 #include <windows.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "tests/e2e/service/program_run.h"
+#include "tests/e2e/service/script_run.h"
 #include "tests/e2e/service/service_test.h"
 #include "tests/unit/connections/substitute_server_process.h"
 
@@ -22,33 +21,6 @@ namespace {
 
 using krvn_test::SubstituteServerProcess;
 using ::testing::ElementsAre;
-
-// The script's lines before "SCRIPT-OK"; fails when the marker is missing.
-::testing::AssertionResult RunScript(const std::wstring& commands,
-                                     std::vector<std::string>& lines) {
-    const ProgramResult run =
-        RunProgram(L"cscript.exe //nologo \"" KRVN_SERVERS_CLIENT L"\" " + commands);
-    lines.clear();
-    std::istringstream text(run.output);
-    std::string line;
-    bool completed = false;
-    while (std::getline(text, line)) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        if (line == "SCRIPT-OK") {
-            completed = true;
-            break;
-        }
-        lines.push_back(line);
-    }
-    if (!run.finished || !completed) {
-        return ::testing::AssertionFailure()
-               << "the script did not complete (exit code " << run.exitCode << ")\n"
-               << run.output;
-    }
-    return ::testing::AssertionSuccess();
-}
 
 using ScriptClient = ServiceTest;
 

@@ -18,6 +18,28 @@ std::wstring Text(const KRVN::unique_bstr& text) {
     return text ? std::wstring(text.get()) : std::wstring();
 }
 
+// A server object handed back in a VARIANT, read whole; an empty address when
+// it is not one.
+ServerSettings Settings(const VARIANT& item) {
+    ServerSettings settings;
+    if (V_VT(&item) != VT_DISPATCH || !V_DISPATCH(&item)) {
+        return settings;
+    }
+    KRVN::com_ptr<IDispatch> object(V_DISPATCH(&item));
+    const auto server = object.try_query<IQNServer>();
+    if (!server) {
+        return settings;
+    }
+    KRVN::unique_bstr address;
+    KRVN::unique_bstr password;
+    server->get_Address(address.put());
+    server->get_Password(password.put());
+    server->get_Port(&settings.port);
+    settings.address = Text(address);
+    settings.password = Text(password);
+    return settings;
+}
+
 } // namespace
 
 HRESULT ServiceClient::Connect() {
@@ -62,29 +84,50 @@ LONG ServiceClient::Count() const {
     return count;
 }
 
+HRESULT ServiceClient::Remove(const std::wstring& address) const {
+    const KRVN::unique_bstr text(address.c_str());
+    return m_servers->Remove(text.get());
+}
+
 ServerSettings ServiceClient::Item(LONG index) const {
-    ServerSettings settings;
     VARIANT position;
     ::VariantInit(&position);
     V_VT(&position) = VT_I4;
     V_I4(&position) = index;
     KRVN::unique_variant item;
-    if (m_servers->Item(position, item.put()) != S_OK || item.type() != VT_DISPATCH) {
-        return settings;
+    return m_servers->Item(position, item.put()) == S_OK ? Settings(item.get()) : ServerSettings{};
+}
+
+ServerSettings ServiceClient::Find(const std::wstring& address) const {
+    KRVN::unique_bstr text(address.c_str());
+    VARIANT key;
+    ::VariantInit(&key);
+    V_VT(&key) = VT_BSTR;
+    V_BSTR(&key) = text.get();
+    KRVN::unique_variant item;
+    return m_servers->Item(key, item.put()) == S_OK ? Settings(item.get()) : ServerSettings{};
+}
+
+HRESULT ServiceClient::Enumerate(std::vector<ServerSettings>& servers) const {
+    servers.clear();
+    KRVN::com_ptr<IUnknown> unknown;
+    KRVN_RETURN_IF_FAILED(m_servers->get__NewEnum(unknown.put()));
+    const auto enumerator = unknown.try_query<IEnumVARIANT>();
+    if (!enumerator) {
+        return E_NOINTERFACE;
     }
-    KRVN::com_ptr<IDispatch> object(V_DISPATCH(&item.get()));
-    const auto server = object.try_query<IQNServer>();
-    if (!server) {
-        return settings;
+    for (;;) {
+        KRVN::unique_variant item;
+        ULONG fetched = 0;
+        const HRESULT hr = enumerator->Next(1, item.put(), &fetched);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        if (fetched == 0) {
+            return S_OK;
+        }
+        servers.push_back(Settings(item.get()));
     }
-    KRVN::unique_bstr address;
-    KRVN::unique_bstr password;
-    server->get_Address(address.put());
-    server->get_Password(password.put());
-    server->get_Port(&settings.port);
-    settings.address = Text(address);
-    settings.password = Text(password);
-    return settings;
 }
 
 LONG ServiceClient::State() const {

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "com/com_ptr.h"
 #include "contract/TolvaneLib.h"
@@ -33,10 +34,15 @@ public:
     HRESULT Add(const ServerSettings& settings) const;
     HRESULT TryConnect(const ServerSettings& settings) const;
 
+    HRESULT Remove(const std::wstring& address) const;
+
     LONG Count() const;
-    // The listed server at position index, read back whole; an empty address
-    // when Item fails.
+    // The listed server at position index, or with this address, read back
+    // whole; an empty address when Item fails.
     ServerSettings Item(LONG index) const;
+    ServerSettings Find(const std::wstring& address) const;
+    // Every listed server through _NewEnum, in the enumerator's order.
+    HRESULT Enumerate(std::vector<ServerSettings>& servers) const;
     LONG State() const;
     // Polls State until it equals state.
     bool WaitForState(LONG state, DWORD timeoutMs) const;

@@ -9,6 +9,7 @@ namespace krvn_e2e {
 namespace {
 
 constexpr wchar_t kSettingsKey[] = L"SOFTWARE\\Corvane\\Alarm";
+constexpr wchar_t kServerListValue[] = L"ServerConfig";
 constexpr DWORD kSwitchTimeoutMs = 90000;
 
 KRVN::unique_hkey SettingsKey() {
@@ -102,6 +103,27 @@ void SetComPortSetting(const std::wstring& name) {
     ::RegSetValueExW(SettingsKey().get(), L"COM", 0, REG_SZ,
                      reinterpret_cast<const BYTE*>(name.c_str()),
                      static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)));
+}
+
+StoredValue ReadServerListSetting() {
+    StoredValue stored;
+    DWORD size = 0;
+    if (::RegGetValueW(HKEY_LOCAL_MACHINE, kSettingsKey, kServerListValue, RRF_RT_ANY, &stored.type,
+                       nullptr, &size) != ERROR_SUCCESS) {
+        return stored;
+    }
+    stored.bytes.resize(size);
+    if (::RegGetValueW(HKEY_LOCAL_MACHINE, kSettingsKey, kServerListValue, RRF_RT_ANY, &stored.type,
+                       stored.bytes.data(), &size) != ERROR_SUCCESS) {
+        return {};
+    }
+    stored.bytes.resize(size);
+    return stored;
+}
+
+bool WriteServerListSetting(DWORD type, const void* data, DWORD size) {
+    return ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, kSettingsKey, kServerListValue, type, data,
+                             size) == ERROR_SUCCESS;
 }
 
 KRVN::unique_handle FindProcess(const wchar_t* name) {

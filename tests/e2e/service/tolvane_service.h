@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -36,6 +37,14 @@ bool HasLocalService();
 void ClearSettings();
 void SetConnectCheckDelay(DWORD seconds);
 void SetComPortSetting(const std::wstring& name);
+
+// The stored server list ("ServerConfig") as it is, whatever its type.
+struct StoredValue {
+    DWORD type = REG_NONE; // REG_NONE: no such value
+    std::vector<BYTE> bytes;
+};
+StoredValue ReadServerListSetting();
+bool WriteServerListSetting(DWORD type, const void* data, DWORD size);
 
 // The first process with this module name; empty when none runs.
 KRVN::unique_handle FindProcess(const wchar_t* name);

@@ -1,0 +1,20 @@
+#pragma once
+// The VBScript client (scripts/servers_client.vbs) run by Wine's cscript
+// against the running service, to its end.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace krvn_e2e {
+
+// Runs the script with these commands; its lines before "SCRIPT-OK" go to
+// lines. Fails when the marker is missing: a runtime error ends a script
+// silently, with exit code 0.
+::testing::AssertionResult RunScript(const std::wstring& commands, std::vector<std::string>& lines,
+                                     DWORD timeoutMs = 60000);
+
+} // namespace krvn_e2e
