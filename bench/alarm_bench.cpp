@@ -3,6 +3,9 @@
 // on N open sockets, and the cost of one RPC alarm on loopback. Both sides
 // talk to one substitute server process that stands for 200 servers
 // (127.0.0.1 to 127.0.0.200 on one port). See README.md.
+//
+// Each figure is also printed as a line "row: <key> <N> <value> <baseline>
+// <unit>" for bench/report.sh.
 
 #include <windows.h>
 #include <winsock2.h>
@@ -134,6 +137,7 @@ bool BenchSocketAlarm(int servers, ULONG port, int rounds) {
     const double plainMedian = Median(plainTimes);
     std::printf("%5d %15.1f %15.1f %15.2f %10.2f %9d\n", servers, holderMedian, plainMedian,
                 holderMedian / servers, holderMedian / plainMedian, failures);
+    std::printf("row: holder_alarm %d %.1f %.1f us\n", servers, holderMedian, plainMedian);
     return failures == 0;
 }
 
@@ -160,6 +164,12 @@ bool BenchRpcAlarm(int calls) {
                 "probe median %.2f ms (min %.2f)\n",
                 calls, Median(alarms) / 1000,
                 *std::min_element(alarms.begin(), alarms.end()) / 1000, Median(probes) / 1000,
+                *std::min_element(probes.begin(), probes.end()) / 1000);
+    std::printf("row: rpc_alarm_median 1 %.2f - ms\n", Median(alarms) / 1000);
+    std::printf("row: rpc_alarm_min 1 %.2f - ms\n",
+                *std::min_element(alarms.begin(), alarms.end()) / 1000);
+    std::printf("row: rpc_probe_median 1 %.2f - ms\n", Median(probes) / 1000);
+    std::printf("row: rpc_probe_min 1 %.2f - ms\n",
                 *std::min_element(probes.begin(), probes.end()) / 1000);
     return true;
 }

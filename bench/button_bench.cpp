@@ -2,13 +2,16 @@
 // the server list costs. Needs the virtual red button (bench/run.sh sets it
 // up) and one substitute server for 127.0.0.1 to 127.0.0.200. See README.md.
 //
-// - For N = 10, 100, 200 connected socket servers: from the moment the
+// - For N = 1, 10, 100, 200 connected socket servers: from the moment the
 //   button closes to the last "unmount" the substitute server logged,
 //   through a fresh AlarmManager, its port watcher and its alarm pass;
 //   beside it the same measure for a plain loop of send("unmount") on N
 //   open sockets, and the ratio of the two.
 // - The CPU time of one connection-checker tick over 100 connected socket
 //   servers (nothing is sent: every connection is up).
+//
+// Each figure is also printed as a line "row: <key> <N> <value> <baseline>
+// <unit>" for bench/report.sh.
 
 #include <winsock2.h>
 #include <windows.h>
@@ -204,6 +207,7 @@ bool BenchButton(const SubstituteServerProcess& server, int n, int rounds,
     const double loopMs = Median(loop);
     std::printf("%5d %18.0f %18.0f %10.2f\n", n, buttonMs, loopMs,
                 loopMs > 0 ? buttonMs / loopMs : 0.0);
+    std::printf("row: button_press %d %.0f %.0f ms\n", n, buttonMs, loopMs);
     return true;
 }
 
@@ -242,6 +246,8 @@ bool BenchTick(const SubstituteServerProcess& server, int ticks, const std::wstr
                 "(%.1f us per server), wall median %.0f ms; state %ld\n",
                 kTickServers, ticks, cpuPerTick, cpuPerTick * 1000 / kTickServers, Median(wall),
                 manager->CurrentState());
+    std::printf("row: tick_cpu %d %.2f - ms\n", kTickServers, cpuPerTick);
+    std::printf("row: tick_wall %d %.0f - ms\n", kTickServers, Median(wall));
     return manager->CurrentState() == AllConnected;
 }
 
@@ -293,7 +299,7 @@ int wmain(int argc, wchar_t** argv) {
                 rounds);
     std::printf("%5s %18s %18s %10s\n", "N", "button+alarm pass", "plain send loop", "ratio");
     bool ok = true;
-    for (const int n : {10, 100, kMaxServers}) {
+    for (const int n : {1, 10, 100, kMaxServers}) {
         ok = BenchButton(server, n, rounds, portName) && ok;
     }
     ok = BenchTick(server, ticks, portName) && ok;

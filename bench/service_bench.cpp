@@ -6,8 +6,11 @@
 // - warm: the round trip of one call to the running service;
 // - press: from the virtual button's press to the last "unmount" that the
 //   substitute disk servers log, for 10 and 100 listed servers;
-// - memory: the service's working set, private bytes, handles and threads
-//   while it checks 100 servers back to back (ConnectCheckDelay 0).
+// - memory: the service's working set and threads while it checks 100
+//   servers back to back (ConnectCheckDelay 0).
+//
+// Each figure is also printed as a line "row: <key> <N> <value> <baseline>
+// <unit>" for bench/report.sh.
 //
 //   service_bench [--rounds R] [--calls M] [--ticks T]   (defaults 5, 2000, 100)
 
@@ -46,7 +49,9 @@ double NowMs() {
     return now.QuadPart * 1000.0 / frequency.QuadPart;
 }
 
-void Report(const char* what, std::vector<double> values, const char* unit) {
+// row: the key and N of the report's row, e.g. "service_press 10".
+void Report(const char* what, const std::string& row, std::vector<double> values,
+            const char* unit) {
     if (values.empty()) {
         std::printf("%-34s no samples\n", what);
         return;
@@ -54,6 +59,7 @@ void Report(const char* what, std::vector<double> values, const char* unit) {
     std::sort(values.begin(), values.end());
     std::printf("%-34s median %9.3f %s   min %9.3f   max %9.3f   (n=%zu)\n", what,
                 values[values.size() / 2], unit, values.front(), values.back(), values.size());
+    std::printf("row: %s %.3f - %s\n", row.c_str(), values[values.size() / 2], unit);
 }
 
 bool Check(const ::testing::AssertionResult& result, const char* step) {
@@ -103,7 +109,7 @@ bool ColdStart(int rounds) {
         servers->get_Count(&count);
         times.push_back(NowMs() - start);
     }
-    Report("cold start to first answer", times, "ms");
+    Report("cold start to first answer", "cold_start -", times, "ms");
     return true;
 }
 
@@ -122,8 +128,8 @@ bool WarmCalls(int calls) {
         client.ComPort();
         port.push_back((NowMs() - start) * 1000.0);
     }
-    Report("warm call: Count", count, "us");
-    Report("warm call: ComPort (a BSTR back)", port, "us");
+    Report("warm call: Count", "warm_count -", count, "us");
+    Report("warm call: ComPort (a BSTR back)", "warm_comport -", port, "us");
     return true;
 }
 
@@ -202,7 +208,7 @@ bool PressToUnmount(SubstituteServerProcess& disks, int servers, int rounds) {
         ::Sleep(kSettleMs);
     }
     const std::string what = "press to last unmount, " + std::to_string(servers) + " servers";
-    Report(what.c_str(), times, "ms");
+    Report(what.c_str(), "service_press " + std::to_string(servers), times, "ms");
     return true;
 }
 
@@ -284,6 +290,8 @@ bool MemoryUnderTicks(int ticks) {
     int done = 0;
     int shown = -kShowEvery;
     std::vector<double> workingSets;
+    Usage last;
+    DWORD maxThreads = 0;
     while (done < ticks && ::GetTickCount64() - start < kLimitMs) {
         ::Sleep(kSampleMs);
         done = static_cast<int>(rpc.Events("RemoteOpen").size() / kRpcServers);
@@ -292,6 +300,8 @@ bool MemoryUnderTicks(int ticks) {
             std::printf("  cannot read the service's usage: %lu\n", ::GetLastError());
             return false;
         }
+        last = usage;
+        maxThreads = std::max(maxThreads, usage.threads);
         if (done >= kWarmUpTicks) {
             workingSets.push_back(usage.workingSet / 1024.0);
         }
@@ -306,6 +316,12 @@ bool MemoryUnderTicks(int ticks) {
         std::printf("  working set from tick %d to %d: %.0f KiB -> %.0f KiB (%+.0f KiB)\n",
                     kWarmUpTicks, done, workingSets.front(), workingSets.back(),
                     workingSets.back() - workingSets.front());
+        const int servers = kSocketServers + kRpcServers;
+        std::printf("row: working_set %d %.0f %.0f KiB\n", servers, workingSets.back(),
+                    workingSets.front());
+        std::printf("row: peak_working_set %d %zu - KiB\n", servers, last.peakWorkingSet / 1024);
+        std::printf("row: threads %d %lu - count\n", servers, maxThreads);
+        std::printf("row: ticks %d %d - ticks\n", servers, done);
     }
     return true;
 }
