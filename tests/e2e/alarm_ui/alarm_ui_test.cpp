@@ -16,8 +16,8 @@
 #include "tests/e2e/alarm_ui/alarm_process.h"
 #include "tests/e2e/alarm_ui/remote_controls.h"
 #include "tests/e2e/alarm_ui/screen_icon.h"
+#include "tests/e2e/service/button_service_test.h"
 #include "tests/e2e/service/service_client.h"
-#include "tests/e2e/service/service_test.h"
 #include "tests/e2e/service/virtual_button.h"
 #include "tests/unit/alarm_ui/ui_driver.h"
 #include "tests/unit/connections/substitute_server_process.h"
@@ -112,30 +112,11 @@ void Pause(DWORD ms) {
     ui::WaitFor([] { return false; }, ms);
 }
 
-class AlarmUiTest : public ServiceTest {
+class AlarmUiTest : public ButtonServiceTest {
 protected:
-    void SetUp() override {
-        ServiceTest::SetUp();
-        VirtualButton::Release();
-        VirtualButton::ForgetDtr();
-    }
-
     void TearDown() override {
         m_alarm.End();
-        m_client.Disconnect();
-        VirtualButton::Release();
-        ServiceTest::TearDown();
-    }
-
-    ::testing::AssertionResult Install() {
-        if (auto installed = Tolvane(L"-Service"); !installed) {
-            return installed;
-        }
-        const HRESULT hr = m_client.Connect();
-        if (FAILED(hr)) {
-            return ::testing::AssertionFailure() << "Connect: 0x" << std::hex << hr;
-        }
-        return ::testing::AssertionSuccess();
+        ButtonServiceTest::TearDown();
     }
 
     // Starts Alarm.exe and waits for its settings dialog.
@@ -200,7 +181,6 @@ protected:
         ui::SaveScreenshot(::GetDesktopWindow(), name);
     }
 
-    ServiceClient m_client;
     AlarmProcess m_alarm;
 };
 

@@ -18,8 +18,8 @@
 #include "com/unique_couninitialize.h"
 #include "common/unique_handle.h"
 #include "config/image_validation.h"
+#include "tests/e2e/service/button_service_test.h"
 #include "tests/e2e/service/service_client.h"
-#include "tests/e2e/service/service_test.h"
 #include "tests/e2e/service/virtual_button.h"
 #include "tests/unit/connections/substitute_server_process.h"
 
@@ -65,35 +65,10 @@ std::future<LONG> TryConnectAsync(const ServiceClient& client, ServerSettings se
     });
 }
 
-class FaultTest : public ServiceTest {
+class FaultTest : public ButtonServiceTest {
 protected:
-    void SetUp() override {
-        ServiceTest::SetUp();
-        VirtualButton::Release();
-        VirtualButton::ForgetDtr();
-    }
-
-    void TearDown() override {
-        m_client.Disconnect();
-        VirtualButton::Release();
-        ServiceTest::TearDown();
-    }
-
     // The service installed and watching the button's port, no check due.
-    ::testing::AssertionResult Install() {
-        SetConnectCheckDelay(kQuietCheckDelaySeconds);
-        SetComPortSetting(VirtualButton::Port());
-        if (auto installed = Tolvane(L"-Service"); !installed) {
-            return installed;
-        }
-        if (const HRESULT hr = m_client.Connect(); FAILED(hr)) {
-            return ::testing::AssertionFailure() << "Connect: 0x" << std::hex << hr;
-        }
-        if (!VirtualButton::WaitForDtr(kWaitMs)) {
-            return ::testing::AssertionFailure() << "the service does not watch the button";
-        }
-        return ::testing::AssertionSuccess();
-    }
+    ::testing::AssertionResult Install() { return InstallWatching(kQuietCheckDelaySeconds); }
 
     // One change of the button's line: one press for the service.
     bool Toggle() {
@@ -167,7 +142,6 @@ protected:
         return ::testing::AssertionSuccess();
     }
 
-    ServiceClient m_client;
     bool m_held = false;
 };
 

@@ -12,8 +12,8 @@
 #include "com/com_object.h"
 #include "tests/e2e/service/change_icon_recorder.h"
 #include "tests/e2e/service/red_button_recorder.h"
+#include "tests/e2e/service/button_service_test.h"
 #include "tests/e2e/service/service_client.h"
-#include "tests/e2e/service/service_test.h"
 #include "tests/e2e/service/virtual_button.h"
 #include "tests/unit/connections/substitute_server_process.h"
 
@@ -37,35 +37,8 @@ ServerSettings SocketServer(const wchar_t* address, const SubstituteServerProces
     return {address, kPassword, process.Port()};
 }
 
-class ServiceClientTest : public ServiceTest {
+class ServiceClientTest : public ButtonServiceTest {
 protected:
-    void SetUp() override {
-        ServiceTest::SetUp();
-        VirtualButton::Release();
-        VirtualButton::ForgetDtr();
-    }
-
-    void TearDown() override {
-        m_client.Disconnect();
-        VirtualButton::Release();
-        ServiceTest::TearDown();
-    }
-
-    ::testing::AssertionResult Install() {
-        if (auto installed = Tolvane(L"-Service"); !installed) {
-            return installed;
-        }
-        return Connect();
-    }
-
-    ::testing::AssertionResult Connect() {
-        const HRESULT hr = m_client.Connect();
-        if (FAILED(hr)) {
-            return ::testing::AssertionFailure() << "Connect: 0x" << std::hex << hr;
-        }
-        return ::testing::AssertionSuccess();
-    }
-
     ::testing::AssertionResult Restart() {
         m_client.Disconnect();
         if (auto stopped = StopService(); !stopped) {
@@ -74,8 +47,6 @@ protected:
         VirtualButton::ForgetDtr();
         return Connect();
     }
-
-    ServiceClient m_client;
 };
 
 // A change of the line that comes while the watcher is still busy with the

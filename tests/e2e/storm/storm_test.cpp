@@ -22,10 +22,10 @@
 
 #include "com/unique_couninitialize.h"
 #include "config/image_validation.h"
+#include "tests/e2e/service/button_service_test.h"
 #include "tests/e2e/service/process_usage.h"
 #include "tests/e2e/service/script_run.h"
 #include "tests/e2e/service/service_client.h"
-#include "tests/e2e/service/service_test.h"
 #include "tests/e2e/service/virtual_button.h"
 #include "tests/e2e/storm/stored_server_list.h"
 #include "tests/unit/connections/refusing_port.h"
@@ -300,20 +300,8 @@ void AwaitOrAbort(std::future<ClientOutcome>& client, ULONGLONG deadline) {
     }
 }
 
-class StormTest : public ServiceTest {
+class StormTest : public ButtonServiceTest {
 protected:
-    void SetUp() override {
-        ServiceTest::SetUp();
-        VirtualButton::Release();
-        VirtualButton::ForgetDtr();
-    }
-
-    void TearDown() override {
-        m_client.Disconnect();
-        VirtualButton::Release();
-        ServiceTest::TearDown();
-    }
-
     ::testing::AssertionResult StartPeers() {
         if (auto started = m_anchors.Start(L"--listen 127.0.1.1-127.0.1.2:0 --password secret");
             !started) {
@@ -339,17 +327,10 @@ protected:
         return ::testing::AssertionSuccess();
     }
 
-    ::testing::AssertionResult Install() {
-        SetConnectCheckDelay(0);
-        SetComPortSetting(VirtualButton::Port());
-        if (auto installed = Tolvane(L"-Service"); !installed) {
+    // The service checking back to back, with the standing servers listed.
+    ::testing::AssertionResult InstallWithStandingServers() {
+        if (auto installed = InstallWatching(0); !installed) {
             return installed;
-        }
-        if (const HRESULT hr = m_client.Connect(); FAILED(hr)) {
-            return ::testing::AssertionFailure() << "Connect: 0x" << std::hex << hr;
-        }
-        if (!VirtualButton::WaitForDtr(kWaitMs)) {
-            return ::testing::AssertionFailure() << "the service does not watch the button";
         }
         for (const auto& anchor : kAnchors) {
             if (const HRESULT hr = m_client.TryConnect({anchor, kPassword, m_anchors.Port()})) {
@@ -533,14 +514,13 @@ protected:
     SubstituteServerProcess m_disks;
     krvn_test::RefusingPort m_refusing;
     StormSetting m_setting;
-    ServiceClient m_client;
     DWORD m_serviceId = 0;
     bool m_held = false;
 };
 
 TEST_F(StormTest, ClientsButtonAndCheckerAtOnce) {
     ASSERT_TRUE(StartPeers());
-    ASSERT_TRUE(Install());
+    ASSERT_TRUE(InstallWithStandingServers());
 
     // A short storm of the same width first: the call threads and connections
     // that the service keeps for as many concurrent callers, and what it sets

