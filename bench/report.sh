@@ -77,6 +77,7 @@ service_bench|service_press|100|press -> last unmount, service
 service_bench|working_set|100|service working set while ticking
 service_bench|peak_working_set|100|service peak working set
 service_bench|threads|100|service threads while ticking, max
+service_bench|handles|100|service handles while ticking
 service_bench|ticks|100|checker ticks while sampling'
 
 number='^[0-9]+(\.[0-9]+)?$'
@@ -107,7 +108,7 @@ table=$logs/table.txt
     done <<<"$rows"
     printf '%s\n' "$(printf '%.0s-' {1..84})"
     echo "baseline: a plain send(\"unmount\") loop on N open sockets for the press and alarm"
-    echo "rows; the working set after 5 ticks for the working-set row. ratio = value / baseline."
+    echo "rows; after 5 ticks for the working-set and handle rows. ratio = value / baseline."
     echo "raw output: $logs/{alarm_bench,button_bench,service_bench}.log"
 } >"$table"
 cat "$table"

@@ -6,7 +6,7 @@
 // - warm: the round trip of one call to the running service;
 // - press: from the virtual button's press to the last "unmount" that the
 //   substitute disk servers log, for 10 and 100 listed servers;
-// - memory: the service's working set and threads while it checks 100
+// - memory: the service's working set, threads and handles while it checks 100
 //   servers back to back (ConnectCheckDelay 0).
 //
 // Each figure is also printed as a line "row: <key> <N> <value> <baseline>
@@ -15,8 +15,6 @@
 //   service_bench [--rounds R] [--calls M] [--ticks T]   (defaults 5, 2000, 100)
 
 #include <windows.h>
-#include <psapi.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -24,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/service/process_usage.h"
 #include "tests/e2e/service/service_client.h"
 #include "tests/e2e/service/tolvane_service.h"
 #include "tests/e2e/service/virtual_button.h"
@@ -212,47 +211,6 @@ bool PressToUnmount(SubstituteServerProcess& disks, int servers, int rounds) {
     return true;
 }
 
-struct Usage {
-    SIZE_T workingSet = 0;
-    SIZE_T peakWorkingSet = 0;
-    DWORD threads = 0;
-};
-
-bool ServiceUsage(DWORD processId, Usage& usage) {
-    const KRVN::unique_handle process(
-        ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
-    PROCESS_MEMORY_COUNTERS counters{};
-    counters.cb = sizeof counters;
-    if (!process || !::GetProcessMemoryInfo(process.get(), &counters, sizeof counters)) {
-        return false;
-    }
-    usage.workingSet = counters.WorkingSetSize;
-    usage.peakWorkingSet = counters.PeakWorkingSetSize;
-    const KRVN::unique_hfile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
-         more = ::Process32NextW(snapshot.get(), &entry)) {
-        if (entry.th32ProcessID == processId) {
-            usage.threads = entry.cntThreads;
-        }
-    }
-    return true;
-}
-
-DWORD ServiceProcessId() {
-    const KRVN::unique_hfile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
-         more = ::Process32NextW(snapshot.get(), &entry)) {
-        if (::lstrcmpiW(entry.szExeFile, L"Tolvane.exe") == 0) {
-            return entry.th32ProcessID;
-        }
-    }
-    return 0;
-}
-
 // 50 socket servers whose substitute closes every connection soon after its
 // handshake, so that each tick connects again, and 50 RPC servers, each
 // opened and closed at every tick; the RPC log counts the ticks.
@@ -282,21 +240,24 @@ bool MemoryUnderTicks(int ticks) {
         client.Add({L"rpc-" + std::to_wstring(i + 1), kPassword, 0});
     }
     client.Servers()->RefreshState();
-    const DWORD service = ServiceProcessId();
+    const KRVN::unique_handle process = FindProcess(L"Tolvane.exe");
+    const DWORD service = process ? ::GetProcessId(process.get()) : 0;
     std::printf("memory with %d servers, ConnectCheckDelay 0 (a tick checks every server):\n",
                 kSocketServers + kRpcServers);
-    std::printf("  %8s %6s %12s %12s %8s\n", "seconds", "ticks", "working set", "peak", "threads");
+    std::printf("  %8s %6s %12s %12s %8s %8s\n", "seconds", "ticks", "working set", "peak",
+                "threads", "handles");
     const ULONGLONG start = ::GetTickCount64();
     int done = 0;
     int shown = -kShowEvery;
     std::vector<double> workingSets;
-    Usage last;
-    DWORD maxThreads = 0;
+    std::vector<size_t> handles;
+    ProcessUsage last;
+    size_t maxThreads = 0;
     while (done < ticks && ::GetTickCount64() - start < kLimitMs) {
         ::Sleep(kSampleMs);
         done = static_cast<int>(rpc.Events("RemoteOpen").size() / kRpcServers);
-        Usage usage;
-        if (!ServiceUsage(service, usage)) {
+        const ProcessUsage usage = MeasureProcess(service);
+        if (!usage.valid) {
             std::printf("  cannot read the service's usage: %lu\n", ::GetLastError());
             return false;
         }
@@ -304,12 +265,13 @@ bool MemoryUnderTicks(int ticks) {
         maxThreads = std::max(maxThreads, usage.threads);
         if (done >= kWarmUpTicks) {
             workingSets.push_back(usage.workingSet / 1024.0);
+            handles.push_back(usage.handles);
         }
         if (done - shown >= kShowEvery || done >= ticks) {
             shown = done;
-            std::printf("  %8.1f %6d %8zu KiB %8zu KiB %8lu\n",
+            std::printf("  %8.1f %6d %8zu KiB %8zu KiB %8zu %8zu\n",
                         (::GetTickCount64() - start) / 1000.0, done, usage.workingSet / 1024,
-                        usage.peakWorkingSet / 1024, usage.threads);
+                        usage.peakWorkingSet / 1024, usage.threads, usage.handles);
         }
     }
     if (workingSets.size() >= 2) {
@@ -320,7 +282,8 @@ bool MemoryUnderTicks(int ticks) {
         std::printf("row: working_set %d %.0f %.0f KiB\n", servers, workingSets.back(),
                     workingSets.front());
         std::printf("row: peak_working_set %d %zu - KiB\n", servers, last.peakWorkingSet / 1024);
-        std::printf("row: threads %d %lu - count\n", servers, maxThreads);
+        std::printf("row: threads %d %zu - count\n", servers, maxThreads);
+        std::printf("row: handles %d %zu %zu count\n", servers, handles.back(), handles.front());
         std::printf("row: ticks %d %d - ticks\n", servers, done);
     }
     return true;

@@ -84,7 +84,8 @@ TEST_F(ServiceClientTest, ChangeIconReportsALostServerWithinOneCheckPeriod) {
     ASSERT_EQ(S_OK, m_client.Add(SocketServer(L"127.0.0.3", second)));
     ASSERT_TRUE(sink->WaitFor(
         0, [](const ChangeIconCall& call) { return call.state == AllConnected; }, kWaitMs));
-    EXPECT_EQ(AllConnected, m_client.State());
+    // The service stores the state once the report returned.
+    EXPECT_TRUE(m_client.WaitForState(AllConnected, kWaitMs));
 
     const size_t mark = sink->Count();
     const ULONGLONG stopped = ::GetTickCount64();

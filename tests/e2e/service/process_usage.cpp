@@ -118,6 +118,7 @@ ProcessUsage MeasureProcess(DWORD processId) {
         return usage;
     }
     usage.workingSet = counters.WorkingSetSize;
+    usage.peakWorkingSet = counters.PeakWorkingSetSize;
     usage.valid = true;
     return usage;
 }

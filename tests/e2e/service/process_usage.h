@@ -15,6 +15,7 @@ struct ProcessUsage {
     size_t keys = 0;    // open registry keys
     size_t threads = 0;
     size_t workingSet = 0; // bytes
+    size_t peakWorkingSet = 0;
 };
 
 std::ostream& operator<<(std::ostream& out, const ProcessUsage& usage);

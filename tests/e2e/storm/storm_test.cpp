@@ -374,7 +374,7 @@ protected:
         return made;
     }
 
-    // The clients and the button at once; false when a client failed.
+    // The clients and the button at once; what each client did and believes.
     std::vector<ClientOutcome> Storm(int cppClients, int cppRounds, int scriptClients,
                                      int scriptRounds, int presses, int& pressed) {
         std::vector<std::future<ClientOutcome>> running;
