@@ -6,7 +6,8 @@
 # prefix's processes from the first on: the prefix is restarted with it.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build}
+# Absolute: the programs turn the button's state folder into a Wine path.
+build=$(realpath -m "${1:-$root/build}")
 shift || true
 # --only runs one of the two, so that each can have counts and a log of its
 # own (bench/report.sh).

@@ -4,7 +4,8 @@
 #   bench/service_bench.sh [build dir] [--rounds R] [--calls M] [--ticks T]
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build}
+# Absolute: the programs turn the button's state folder into a Wine path.
+build=$(realpath -m "${1:-$root/build}")
 shift || true
 export KRVN_BUILD_DIR=$build
 export KRVN_WINEPREFIX=$build/bench-prefix
