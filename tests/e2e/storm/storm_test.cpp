@@ -75,8 +75,10 @@ constexpr size_t kMiB = 1024 * 1024;
 // From the warmed-up baseline to the first storm: the pool of call threads
 // and their handles may reach a new high-water mark.
 constexpr Slack kFirstStormSlack{40, kScriptObjects, 10, 16 * kMiB};
-// Between two storms alike: only what grows with the work shows.
-constexpr Slack kRepeatStormSlack{8, kScriptObjects, 4, 8 * kMiB};
+// Between two storms alike: what grows with the work shows (each storm makes
+// well over a hundred calls), while a high-water mark the first storm fell a
+// little short of may still be reached.
+constexpr Slack kRepeatStormSlack{16, kScriptObjects, 4, 8 * kMiB};
 // Over a long run of ticks with no client.
 constexpr Slack kTicksSlack{8, 0, 4, 8 * kMiB};
 
