@@ -22,12 +22,15 @@
 #include "connections/connector_holder.h"
 #include "connections/qn_server.h"
 #include "connections/rpc_connector.h"
-#include "connections/unique_socket.h"
 #include "connections/winsock_session.h"
+#include "bench/plain_alarm.h"
 #include "tests/unit/connections/substitute_server_process.h"
 
 namespace {
 
+using krvn_bench::Median;
+using krvn_bench::OpenPlain;
+using krvn_bench::ServerAddress;
 using krvn_test::LogEvent;
 using krvn_test::SubstituteServerProcess;
 
@@ -49,15 +52,6 @@ private:
     LARGE_INTEGER m_start;
 };
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-std::wstring Address(int index) {
-    return L"127.0.0." + std::to_wstring(index + 1);
-}
-
 KRVN::com_ptr<IQNServer> MakeServer(const std::wstring& address, ULONG port) {
     const KRVN::com_ptr<IQNServer> server(KRVN::com::ComObject<QNServer>::Make());
     const KRVN::unique_bstr addressText(address.c_str());
@@ -68,37 +62,19 @@ KRVN::com_ptr<IQNServer> MakeServer(const std::wstring& address, ULONG port) {
     return server;
 }
 
-// A connection with the same handshake the socket transport makes.
-unique_socket OpenPlain(const std::wstring& address, ULONG port) {
-    unique_socket socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_port = htons(static_cast<u_short>(port));
-    target.sin_addr.s_addr = htonl(0x7F000000u | std::stoul(address.substr(8)));
-    static const char kHello[] = "psw=secret";
-    char reply[10] = {};
-    if (!socket ||
-        ::connect(socket.get(), reinterpret_cast<sockaddr*>(&target), sizeof target) != 0 ||
-        ::send(socket.get(), kHello, sizeof kHello - 1, 0) != sizeof kHello - 1 ||
-        ::recv(socket.get(), reply, sizeof reply, 0) < 3) {
-        return unique_socket();
-    }
-    return socket;
-}
-
 bool BenchSocketAlarm(int servers, ULONG port, int rounds) {
     std::vector<std::unique_ptr<ConnectorHolder>> holders;
     std::vector<unique_socket> plain;
     for (int i = 0; i < servers; ++i) {
-        const auto server = MakeServer(Address(i), port);
+        const auto server = MakeServer(ServerAddress(i), port);
         holders.push_back(std::make_unique<ConnectorHolder>(server.get()));
         if (const std::int32_t code = holders.back()->Check()) {
-            std::printf("probe of %ls failed: %d\n", Address(i).c_str(), code);
+            std::printf("probe of %ls failed: %d\n", ServerAddress(i).c_str(), code);
             return false;
         }
-        plain.push_back(OpenPlain(Address(i), port));
+        plain.push_back(OpenPlain(i, port));
         if (!plain.back()) {
-            std::printf("plain connection to %ls failed: %d\n", Address(i).c_str(),
+            std::printf("plain connection to %ls failed: %d\n", ServerAddress(i).c_str(),
                         ::WSAGetLastError());
             return false;
         }

@@ -31,12 +31,15 @@
 #include "config/registry_store.h"
 #include "connections/connect_checker.h"
 #include "connections/qn_server.h"
-#include "connections/unique_socket.h"
 #include "service/alarm_manager.h"
+#include "bench/plain_alarm.h"
 #include "tests/unit/connections/substitute_server_process.h"
 
 namespace {
 
+using krvn_bench::Median;
+using krvn_bench::OpenPlain;
+using krvn_bench::ServerAddress;
 using krvn_test::LogEvent;
 using krvn_test::SubstituteServerProcess;
 
@@ -44,20 +47,11 @@ constexpr int kMaxServers = 200;
 constexpr int kTickServers = 100;
 constexpr DWORD kWaitMs = 20000;
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
-
 // Milliseconds since midnight UTC, the clock of the substitute server's log.
 long long NowMs() {
     SYSTEMTIME now;
     ::GetSystemTime(&now);
     return ((now.wHour * 60LL + now.wMinute) * 60 + now.wSecond) * 1000 + now.wMilliseconds;
-}
-
-std::wstring Address(int index) {
-    return L"127.0.0." + std::to_wstring(index + 1);
 }
 
 std::wstring StateFile(const wchar_t* name) {
@@ -115,24 +109,6 @@ KRVN::com_ptr<IQNServer> MakeServer(const std::wstring& address, ULONG port) {
     return server;
 }
 
-// A connection with the same handshake the socket transport makes.
-unique_socket OpenPlain(int index, ULONG port) {
-    unique_socket socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_port = htons(static_cast<u_short>(port));
-    target.sin_addr.s_addr = htonl(0x7F000001u + static_cast<u_long>(index));
-    static const char kHello[] = "psw=secret";
-    char reply[10] = {};
-    if (!socket ||
-        ::connect(socket.get(), reinterpret_cast<sockaddr*>(&target), sizeof target) != 0 ||
-        ::send(socket.get(), kHello, sizeof kHello - 1, 0) != sizeof kHello - 1 ||
-        ::recv(socket.get(), reply, sizeof reply, 0) < 3) {
-        return unique_socket();
-    }
-    return socket;
-}
-
 // A manager with n connected socket servers, watching the button's port.
 std::unique_ptr<AlarmManager> MakeManager(int n, ULONG port, const std::wstring& portName) {
     // The DTR flag stays after a port is closed; Start may open the port
@@ -141,8 +117,9 @@ std::unique_ptr<AlarmManager> MakeManager(int n, ULONG port, const std::wstring&
     auto manager = std::make_unique<AlarmManager>();
     manager->Start();
     for (int i = 0; i < n; ++i) {
-        if (const std::int32_t code = manager->TryConnectAdd(MakeServer(Address(i), port).get())) {
-            std::printf("probe of %ls failed: %d\n", Address(i).c_str(), code);
+        if (const std::int32_t code =
+                manager->TryConnectAdd(MakeServer(ServerAddress(i), port).get())) {
+            std::printf("probe of %ls failed: %d\n", ServerAddress(i).c_str(), code);
             return nullptr;
         }
     }
@@ -166,7 +143,7 @@ bool BenchButton(const SubstituteServerProcess& server, int n, int rounds,
     for (int i = 0; i < n && manager; ++i) {
         plain.push_back(OpenPlain(i, server.Port()));
         if (!plain.back()) {
-            std::printf("plain connection to %ls failed\n", Address(i).c_str());
+            std::printf("plain connection to %ls failed\n", ServerAddress(i).c_str());
             return false;
         }
     }
