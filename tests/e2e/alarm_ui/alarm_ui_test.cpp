@@ -17,6 +17,7 @@
 #include "tests/e2e/alarm_ui/remote_controls.h"
 #include "tests/e2e/alarm_ui/screen_icon.h"
 #include "tests/e2e/service/button_service_test.h"
+#include "tests/e2e/service/disk_server.h"
 #include "tests/e2e/service/service_client.h"
 #include "tests/e2e/service/virtual_button.h"
 #include "tests/unit/alarm_ui/ui_driver.h"
@@ -32,18 +33,12 @@ constexpr wchar_t kCaption[] = L"Quendor Alarm";
 constexpr wchar_t kPropertiesCaption[] = L"Свойства сервера";
 constexpr wchar_t kButtonTestCaption[] = L"Проверка отклика от \"красной кнопки\"";
 constexpr wchar_t kFromService[] = L"Отклик получен(от сервиса) ";
-constexpr wchar_t kPassword[] = L"secret";
-constexpr wchar_t kSubstituteOptions[] = L" --password secret";
 constexpr DWORD kCheckDelaySeconds = 1;
 // Long enough that no check runs while a test presses the button.
 constexpr DWORD kQuietCheckDelaySeconds = 600;
 constexpr DWORD kWaitMs = 15000;
 // The taskbar of the virtual desktop, where the notification area is.
 constexpr int kTaskbarBand = 48;
-
-ServerSettings SocketServer(const wchar_t* address, const SubstituteServerProcess& process) {
-    return {address, kPassword, process.Port()};
-}
 
 struct Row {
     std::wstring address;

@@ -19,6 +19,7 @@
 #include "common/unique_handle.h"
 #include "config/image_validation.h"
 #include "tests/e2e/service/button_service_test.h"
+#include "tests/e2e/service/disk_server.h"
 #include "tests/e2e/service/service_client.h"
 #include "tests/e2e/service/virtual_button.h"
 #include "tests/unit/connections/substitute_server_process.h"
@@ -28,8 +29,6 @@ namespace {
 
 using krvn_test::SubstituteServerProcess;
 
-constexpr wchar_t kPassword[] = L"secret";
-constexpr wchar_t kOptions[] = L" --password secret";
 // Long enough that no check runs while a test presses the button.
 constexpr DWORD kQuietCheckDelaySeconds = 600;
 constexpr DWORD kWaitMs = 10000;
@@ -38,7 +37,7 @@ constexpr DWORD kWaitMs = 10000;
 constexpr DWORD kSettleMs = 300;
 
 std::wstring Listen(const wchar_t* address, const wchar_t* extra = L"") {
-    return std::wstring(L"--listen ") + address + L":0" + kOptions + extra;
+    return std::wstring(L"--listen ") + address + L":0" + kSubstituteOptions + extra;
 }
 
 // Ends the server the hard way, as a crash would.
@@ -50,10 +49,6 @@ std::wstring Listen(const wchar_t* address, const wchar_t* extra = L"") {
         return ::testing::AssertionFailure() << "could not kill process " << processId;
     }
     return ::testing::AssertionSuccess();
-}
-
-ServerSettings At(const wchar_t* address, const SubstituteServerProcess& disk) {
-    return {address, kPassword, disk.Port()};
 }
 
 // TryConnect on a thread of its own, so the test can watch the service while
@@ -245,7 +240,7 @@ TEST_F(FaultTest, OnlyADisconnectionDropsAFailingSink) {
     SubstituteServerProcess disk;
     ASSERT_TRUE(disk.Start(Listen(L"127.0.0.2")));
     ASSERT_TRUE(Install());
-    ASSERT_EQ(0, m_client.TryConnect(At(L"127.0.0.2", disk)));
+    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.2", disk)));
     ASSERT_EQ(S_OK, m_client.Communications()->SetSendRedButtonCallback(1));
 
     // Any other failure is the client's business: the press stays with it.
@@ -273,9 +268,9 @@ TEST_F(FaultTest, ADiskServerKilledDuringTheHandshake) {
     ASSERT_TRUE(mute.Start(Listen(L"127.0.0.2", L" --reply silent")));
     ASSERT_TRUE(disk.Start(Listen(L"127.0.0.3")));
     ASSERT_TRUE(Install());
-    ASSERT_EQ(0, m_client.TryConnect(At(L"127.0.0.3", disk)));
+    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.3", disk)));
 
-    auto probe = TryConnectAsync(m_client, At(L"127.0.0.2", mute));
+    auto probe = TryConnectAsync(m_client, SocketServer(L"127.0.0.2", mute));
     ASSERT_TRUE(mute.WaitForEvents("password", 1, kWaitMs)) << mute.LogText();
     ASSERT_TRUE(Kill(mute.ProcessId()));
     // The dead peer ends the probe at once, not at the end of its wait.
@@ -291,8 +286,8 @@ TEST_F(FaultTest, DiskServerKilledWhileConnectedAndBetweenAlarms) {
     ASSERT_TRUE(doomed.Start(Listen(L"127.0.0.2")));
     ASSERT_TRUE(disk.Start(Listen(L"127.0.0.3")));
     ASSERT_TRUE(Install());
-    ASSERT_EQ(0, m_client.TryConnect(At(L"127.0.0.2", doomed)));
-    ASSERT_EQ(0, m_client.TryConnect(At(L"127.0.0.3", disk)));
+    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.2", doomed)));
+    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.3", disk)));
     ASSERT_TRUE(PressReaches({&doomed, &disk}));
 
     ASSERT_TRUE(Kill(doomed.ProcessId()));
@@ -307,10 +302,10 @@ TEST_F(FaultTest, AServerThatNeverAnswersStallsOnlyItsProbe) {
     ASSERT_TRUE(mute.Start(Listen(L"127.0.0.2", L" --reply silent")));
     ASSERT_TRUE(disk.Start(Listen(L"127.0.0.3")));
     ASSERT_TRUE(Install());
-    ASSERT_EQ(0, m_client.TryConnect(At(L"127.0.0.3", disk)));
+    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.3", disk)));
 
     const ULONGLONG started = ::GetTickCount64();
-    auto probe = TryConnectAsync(m_client, At(L"127.0.0.2", mute));
+    auto probe = TryConnectAsync(m_client, SocketServer(L"127.0.0.2", mute));
     ASSERT_TRUE(mute.WaitForEvents("password", 1, kWaitMs)) << mute.LogText();
     // The probe holds the server list; the count is answered meanwhile.
     const ULONGLONG asked = ::GetTickCount64();
@@ -334,9 +329,9 @@ TEST_F(FaultTest, AServerThatResetsItsConnections) {
     ASSERT_TRUE(Install());
     // Whatever the probe makes of it, every connection dies right after its
     // handshake: the unmount can never arrive there.
-    m_client.TryConnect(At(L"127.0.0.2", resetting));
+    m_client.TryConnect(SocketServer(L"127.0.0.2", resetting));
     ASSERT_TRUE(resetting.WaitForEvents("reset", 1, kWaitMs)) << resetting.LogText();
-    ASSERT_EQ(0, m_client.TryConnect(At(L"127.0.0.3", disk)));
+    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.3", disk)));
     EXPECT_TRUE(PressReaches({&disk}));
     EXPECT_TRUE(PressReaches({&disk}));
 }
@@ -347,9 +342,9 @@ TEST_F(FaultTest, ARefusedPasswordFallsBackToRpc) {
     ASSERT_TRUE(refusing.Start(Listen(L"127.0.0.2", L" --refuse --rpc")));
     ASSERT_TRUE(disk.Start(Listen(L"127.0.0.3")));
     ASSERT_TRUE(Install());
-    EXPECT_EQ(86, m_client.TryConnect(At(L"127.0.0.2", refusing)));
-    ASSERT_EQ(S_OK, m_client.Add(At(L"127.0.0.2", refusing)));
-    ASSERT_EQ(0, m_client.TryConnect(At(L"127.0.0.3", disk)));
+    EXPECT_EQ(86, m_client.TryConnect(SocketServer(L"127.0.0.2", refusing)));
+    ASSERT_EQ(S_OK, m_client.Add(SocketServer(L"127.0.0.2", refusing)));
+    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.3", disk)));
 
     // Listed first, but refused at its check: its order comes after the others'.
     EXPECT_TRUE(PressReaches({&disk}, {{&refusing, "RemoteAlarm"}}));
@@ -364,8 +359,8 @@ TEST_F(FaultTest, AServerUpAfterTheLastCheckIsAlarmedAfterTheReachableOnes) {
     ASSERT_TRUE(Install());
     // Listed unchecked while it is down, first in the list's order.
     ASSERT_EQ(S_OK, m_client.Add({L"127.0.0.2", kPassword, first.Port()}));
-    ASSERT_EQ(0, m_client.TryConnect(At(L"127.0.0.3", first)));
-    ASSERT_EQ(0, m_client.TryConnect(At(L"127.0.0.4", second)));
+    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.3", first)));
+    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.4", second)));
 
     SubstituteServerProcess late;
     ASSERT_TRUE(late.Start(Listen(L"127.0.0.2", L" --rpc")));
@@ -381,7 +376,7 @@ TEST_F(FaultTest, AnRpcServerKilledAfterItsProbe) {
     ASSERT_TRUE(disk.Start(Listen(L"127.0.0.3")));
     ASSERT_TRUE(Install());
     ASSERT_EQ(0, m_client.TryConnect({L"Quendor-RPC", kPassword, 0}));
-    ASSERT_EQ(0, m_client.TryConnect(At(L"127.0.0.3", disk)));
+    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.3", disk)));
     ASSERT_TRUE(Kill(rpc.ProcessId()));
 
     EXPECT_TRUE(PressReaches({&disk}));
@@ -394,7 +389,7 @@ TEST_F(FaultTest, AnAbsentRpcServerDoesNotHoldUpTheOthers) {
     ASSERT_TRUE(disk.Start(Listen(L"127.0.0.3")));
     ASSERT_TRUE(Install());
     ASSERT_EQ(S_OK, m_client.Add({L"Quendor-RPC", kPassword, 0}));
-    ASSERT_EQ(0, m_client.TryConnect(At(L"127.0.0.3", disk)));
+    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.3", disk)));
     EXPECT_TRUE(PressReaches({&disk}));
     EXPECT_TRUE(PressReaches({&disk}));
 }
@@ -403,7 +398,7 @@ TEST_F(FaultTest, CallsAfterTheServiceStoppedFailInsteadOfHanging) {
     SubstituteServerProcess disk;
     ASSERT_TRUE(disk.Start(Listen(L"127.0.0.3")));
     ASSERT_TRUE(Install());
-    ASSERT_EQ(0, m_client.TryConnect(At(L"127.0.0.3", disk)));
+    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.3", disk)));
     ASSERT_TRUE(StopService());
 
     auto count = std::async(std::launch::async, [this] {
@@ -428,7 +423,7 @@ TEST_P(DamagedServerListTest, StartsEmptyAndStoresASoundListAgain) {
     SubstituteServerProcess disk;
     ASSERT_TRUE(disk.Start(Listen(L"127.0.0.3")));
     ASSERT_TRUE(Install());
-    ASSERT_EQ(0, m_client.TryConnect(At(L"127.0.0.3", disk)));
+    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.3", disk)));
     const StoredValue sound = ReadServerListSetting();
     ASSERT_EQ(static_cast<DWORD>(REG_BINARY), sound.type);
     ASSERT_EQ(KRVN::ImageStatus::Ok, KRVN::ValidateImage(sound.bytes.data(), sound.bytes.size()));
@@ -446,7 +441,7 @@ TEST_P(DamagedServerListTest, StartsEmptyAndStoresASoundListAgain) {
     ASSERT_TRUE(Restart());
     EXPECT_EQ(0, m_client.Count());
 
-    ASSERT_EQ(S_OK, m_client.Add(At(L"127.0.0.3", disk)));
+    ASSERT_EQ(S_OK, m_client.Add(SocketServer(L"127.0.0.3", disk)));
     const StoredValue stored = ReadServerListSetting();
     EXPECT_EQ(static_cast<DWORD>(REG_BINARY), stored.type);
     EXPECT_EQ(KRVN::ImageStatus::Ok, KRVN::ValidateImage(stored.bytes.data(), stored.bytes.size()));

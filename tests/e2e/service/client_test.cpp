@@ -10,9 +10,10 @@
 #include <gtest/gtest.h>
 
 #include "com/com_object.h"
-#include "tests/e2e/service/change_icon_recorder.h"
-#include "tests/e2e/service/red_button_recorder.h"
 #include "tests/e2e/service/button_service_test.h"
+#include "tests/e2e/service/change_icon_recorder.h"
+#include "tests/e2e/service/disk_server.h"
+#include "tests/e2e/service/red_button_recorder.h"
 #include "tests/e2e/service/service_client.h"
 #include "tests/e2e/service/virtual_button.h"
 #include "tests/unit/connections/substitute_server_process.h"
@@ -23,8 +24,6 @@ namespace {
 using krvn_test::LogEvent;
 using krvn_test::SubstituteServerProcess;
 
-constexpr wchar_t kPassword[] = L"secret";
-constexpr wchar_t kSubstituteOptions[] = L" --password secret";
 // The check period of the tests that wait for the checker, and how long one
 // check may take beyond it.
 constexpr DWORD kCheckDelaySeconds = 1;
@@ -32,10 +31,6 @@ constexpr DWORD kCheckSlackMs = 1500;
 // Long enough that no check runs while a test presses the button.
 constexpr DWORD kQuietCheckDelaySeconds = 600;
 constexpr DWORD kWaitMs = 10000;
-
-ServerSettings SocketServer(const wchar_t* address, const SubstituteServerProcess& process) {
-    return {address, kPassword, process.Port()};
-}
 
 class ServiceClientTest : public ButtonServiceTest {
 protected:

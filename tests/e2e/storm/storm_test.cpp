@@ -23,6 +23,7 @@
 #include "com/unique_couninitialize.h"
 #include "config/image_validation.h"
 #include "tests/e2e/service/button_service_test.h"
+#include "tests/e2e/service/disk_server.h"
 #include "tests/e2e/service/process_usage.h"
 #include "tests/e2e/service/script_run.h"
 #include "tests/e2e/service/service_client.h"
@@ -36,7 +37,6 @@ namespace {
 
 using krvn_test::SubstituteServerProcess;
 
-constexpr wchar_t kPassword[] = L"secret";
 // Listed before the storm and never removed: every alarm pass reaches them.
 const std::wstring kAnchors[] = {L"127.0.1.1", L"127.0.1.2"};
 // Its connections are closed by the server 20 ms after the handshake, so
