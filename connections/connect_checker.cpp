@@ -7,6 +7,7 @@
 #include "com/bstr.h"
 #include "com/unique_couninitialize.h"
 #include "common/sync_guard.h"
+#include "connections/worker_pool.h"
 #include "service/alarm_manager.h"
 
 namespace {
@@ -33,6 +34,10 @@ void ConnectChecker::CheckAndNotify() {
     std::wstring lost;
     bool cameUp = false;
     const LONG state = CheckAll(lost, cameUp);
+    // A tick cut short by a stop has not seen every server.
+    if (StopRequested()) {
+        return;
+    }
     if (state != m_owner->m_state.load() || !lost.empty() || cameUp) {
         FireChangeIcon(state, lost);
         m_owner->m_state = state;
@@ -46,10 +51,10 @@ LONG ConnectChecker::CheckAll(std::wstring& lost, bool& cameUp) {
     bool anyUp = false;
     bool anyDown = false;
     // Entries may be inserted meanwhile: the next one is looked up by key,
-    // under the lock, after the last one visited.
+    // under the list lock, after the last one visited. No lock is held while
+    // a probe talks to the network.
     std::optional<std::wstring> lastKey;
-    for (;;) {
-        KRVN::CSyncGuard hold(&manager.m_lock);
+    while (!StopRequested()) {
         AlarmManager::Entry entry;
         {
             std::lock_guard<std::mutex> list(manager.m_listLock);
@@ -61,8 +66,15 @@ LONG ConnectChecker::CheckAll(std::wstring& lost, bool& cameUp) {
             lastKey = next->first;
             entry = next->second;
         }
-        const std::int32_t code = entry->Check();
+        const auto probe = entry->ProbeInFlight(
+            [&entry] { return WorkerPool::Shared().Run([entry] { return entry->Check(); }); });
+        // A stop ends the wait at once; the probe finishes on its worker.
+        if (probe->WaitFor(INFINITE, StopEvent().Handle()) != PendingResult::Wait::Done) {
+            break;
+        }
+        const std::int32_t code = probe->Result();
         const std::wstring address = entry->GetAddress();
+        KRVN::CSyncGuard hold(&manager.m_lock);
         if (code == 0) {
             anyUp = true;
             cameUp = manager.m_connected.insert(address).second || cameUp;
@@ -78,6 +90,10 @@ LONG ConnectChecker::CheckAll(std::wstring& lost, bool& cameUp) {
         return anyDown ? SomeConnected : AllConnected;
     }
     return anyDown ? AllDisconnected : NoneConnect;
+}
+
+bool ConnectChecker::StopRequested() {
+    return StopEvent().Lock(0, false) == WAIT_OBJECT_0;
 }
 
 void ConnectChecker::FireChangeIcon(LONG state, const std::wstring& lost) {

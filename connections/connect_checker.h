@@ -21,8 +21,9 @@ public:
 
     // One tick: check every server and notify the sink if anything changed.
     void CheckAndNotify();
-    // Probes every entry, in list order, holding the manager lock for one
-    // entry at a time. lost receives the address of every server that was
+    // Probes every entry, in list order, each on a worker while this thread
+    // waits for it or for a stop; the manager lock is taken only to record
+    // the result. lost receives the address of every server that was
     // reachable and failed now, each followed by a line feed; cameUp is set
     // when a server became reachable. Returns the aggregate state.
     LONG CheckAll(std::wstring& lost, bool& cameUp);
@@ -33,5 +34,7 @@ protected:
     void Run() override;
 
 private:
+    bool StopRequested();
+
     AlarmManager* m_owner = nullptr;
 };

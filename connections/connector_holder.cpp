@@ -36,6 +36,19 @@ std::int32_t ConnectorHolder::SendAlarm() {
     return socketMode ? socketCode : rpcCode;
 }
 
+bool ConnectorHolder::SendAlarmNow() {
+    return m_socket.GetPort() != 0 && m_socket.SendOnOpenConnection() == 0;
+}
+
+std::shared_ptr<PendingResult>
+ConnectorHolder::ProbeInFlight(const std::function<std::shared_ptr<PendingResult>()>& start) {
+    std::lock_guard<std::mutex> hold(m_probeLock);
+    if (!m_probe || m_probe->IsDone()) {
+        m_probe = start();
+    }
+    return m_probe;
+}
+
 std::int32_t ConnectorHolder::GetStateCode() const {
     LONG code = kNeverProbed;
     if (!m_server || FAILED(m_server->get_StateCode(&code))) {

@@ -8,9 +8,13 @@
 // Check and SendAlarm may run at the same time on two threads.
 
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "com/com_ptr.h"
+#include "connections/pending_result.h"
 #include "connections/rpc_connector.h"
 #include "connections/socket_connector.h"
 #include "contract/TolvaneLib.h"
@@ -33,6 +37,15 @@ public:
     // Sends the unmount order: over the socket when there is a Port, over RPC
     // when there is none or the socket send failed. StateCode is unchanged.
     std::int32_t SendAlarm();
+    // The part of SendAlarm that cannot block: true when the order went out
+    // on the open connection; false when it must take SendAlarm's way.
+    bool SendAlarmNow();
+
+    // The probe of this entry that runs on a worker: the one still running,
+    // if any (a probe abandoned by a stopped checker is joined, never run
+    // twice at once), else the one that start begins.
+    std::shared_ptr<PendingResult>
+    ProbeInFlight(const std::function<std::shared_ptr<PendingResult>()>& start);
 
     // kNeverProbed when the object cannot tell.
     std::int32_t GetStateCode() const;
@@ -49,4 +62,6 @@ private:
     SocketConnector m_socket;
     RpcConnector m_rpc;
     KRVN::com_ptr<IQNServer> m_server;
+    std::mutex m_probeLock;
+    std::shared_ptr<PendingResult> m_probe;
 };

@@ -1,18 +1,13 @@
 #include "connections/rpc_connector.h"
 
+#include <atomic>
 #include <cstdio>
 #include <new>
 
 #include "connections/alarm_rpc.h"
 #include "connections/find_process_by_name.h"
 #include "connections/guarded_rpc_owners.h"
-
-// The handles of one operation. The context goes first: the runtime ties it
-// to the binding it was opened on.
-struct RpcConnector::Operation {
-    guarded_rpc_binding binding;
-    guarded_client_context context;
-};
+#include "connections/worker_pool.h"
 
 namespace {
 
@@ -80,60 +75,25 @@ std::int32_t StepStatus(unsigned long exceptionCode, long status) {
                                                         : static_cast<unsigned long>(status));
 }
 
-} // namespace
+// The handles of one operation. The context goes first: the runtime ties it
+// to the binding it was opened on.
+struct Operation {
+    guarded_rpc_binding binding;
+    guarded_client_context context;
+};
 
-RpcConnector::RpcConnector(IQNServer* server) : Connector(server) {}
+// Everything one operation needs, owned by the operation itself: its caller
+// may stop waiting and the connector go away before it ends.
+struct Request {
+    RpcConnector::Mode mode;
+    std::vector<std::wstring> sequences;
+    std::wstring address;
+    std::wstring password;
+    RpcConnector::Token token;
+    std::atomic<bool> impersonationFailed{false};
+};
 
-std::int32_t RpcConnector::Connect() {
-    return RunOperation(Mode::Probe);
-}
-
-std::int32_t RpcConnector::SendAlarm() {
-    return RunOperation(Mode::Alarm);
-}
-
-std::int32_t RpcConnector::RunOperation(Mode mode) {
-    // Impersonation belongs to this thread and ends with this call.
-    const auto revert = KRVN::scope_exit([] {
-        if (!::RevertToSelf()) {
-            std::printf("RevertToSelf() = %#x\n", static_cast<unsigned>(::GetLastError()));
-        }
-    });
-    try {
-        Impersonate();
-        const std::wstring address = GetAddress();
-        const std::wstring password = GetPassword();
-        std::int32_t result = 0;
-        for (const std::wstring& sequence : m_protocolSequences) {
-            Operation operation;
-            result = Bind(operation, address, sequence);
-            if (result != 0) {
-                continue;
-            }
-            result = OpenContext(operation, password);
-            if (result != 0) {
-                if (mode == Mode::Probe) {
-                    CloseContext(operation);
-                }
-                continue;
-            }
-            // After an alarm the context is left to the server: the
-            // operation's owners free only the client's side of it.
-            if (mode == Mode::Alarm) {
-                result = Alarm(operation);
-            } else {
-                CloseContext(operation);
-            }
-            break;
-        }
-        return result;
-    } catch (const std::bad_alloc&) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
-}
-
-std::int32_t RpcConnector::Bind(Operation& operation, const std::wstring& address,
-                                const std::wstring& sequence) {
+std::int32_t Bind(Operation& operation, const std::wstring& address, const std::wstring& sequence) {
     BindCall call{sequence.c_str(), address.c_str(), nullptr, nullptr, RPC_S_OK};
     const unsigned long exceptionCode = KrvnRunGuarded(&GuardedBind, &call);
     const guarded_rpc_string text(call.text);
@@ -141,20 +101,20 @@ std::int32_t RpcConnector::Bind(Operation& operation, const std::wstring& addres
     return StepStatus(exceptionCode, call.status);
 }
 
-std::int32_t RpcConnector::OpenContext(Operation& operation, const std::wstring& password) {
+std::int32_t OpenContext(Operation& operation, const std::wstring& password) {
     OpenCall call{operation.binding.get(), password.c_str(), nullptr, 0};
     const unsigned long exceptionCode = KrvnRunGuarded(&GuardedOpen, &call);
     operation.context.reset(call.context);
     return StepStatus(exceptionCode, call.result);
 }
 
-std::int32_t RpcConnector::Alarm(Operation& operation) {
+std::int32_t Alarm(Operation& operation) {
     ContextCall call{operation.context.get(), 0};
     const unsigned long exceptionCode = KrvnRunGuarded(&GuardedAlarm, &call);
     return StepStatus(exceptionCode, call.result);
 }
 
-void RpcConnector::CloseContext(Operation& operation) {
+void CloseContext(Operation& operation) {
     if (operation.context) {
         ContextCall call{operation.context.release(), 0};
         KrvnRunGuarded(&GuardedClose, &call);
@@ -165,29 +125,112 @@ void RpcConnector::CloseContext(Operation& operation) {
     operation.binding.reset();
 }
 
-void RpcConnector::Impersonate() {
-    std::shared_ptr<const KRVN::unique_handle> token;
+// One operation on the calling (worker) thread, as the desktop user.
+std::int32_t RunOperation(Request& request) {
+    // Impersonation belongs to this thread and ends with this call.
+    const auto revert = KRVN::scope_exit([] {
+        if (!::RevertToSelf()) {
+            std::printf("RevertToSelf() = %#x\n", static_cast<unsigned>(::GetLastError()));
+        }
+    });
+    if (request.token && !::ImpersonateLoggedOnUser(request.token->get())) {
+        request.impersonationFailed = true;
+    }
+    std::int32_t result = 0;
+    for (const std::wstring& sequence : request.sequences) {
+        Operation operation;
+        result = Bind(operation, request.address, sequence);
+        if (result != 0) {
+            continue;
+        }
+        result = OpenContext(operation, request.password);
+        if (result != 0) {
+            if (request.mode == RpcConnector::Mode::Probe) {
+                CloseContext(operation);
+            }
+            continue;
+        }
+        // After an alarm the context is left to the server: the
+        // operation's owners free only the client's side of it.
+        if (request.mode == RpcConnector::Mode::Alarm) {
+            result = Alarm(operation);
+        } else {
+            CloseContext(operation);
+        }
+        break;
+    }
+    return result;
+}
+
+} // namespace
+
+RpcConnector::RpcConnector(IQNServer* server) : Connector(server) {}
+
+std::int32_t RpcConnector::Connect() {
+    return RunBounded(Mode::Probe);
+}
+
+std::int32_t RpcConnector::SendAlarm() {
+    return RunBounded(Mode::Alarm);
+}
+
+std::int32_t RpcConnector::RunBounded(Mode mode) {
+    auto& overran = m_overran[mode == Mode::Probe ? 0 : 1];
+    {
+        std::lock_guard<std::mutex> hold(m_overranLock);
+        if (overran && !overran->IsDone()) {
+            return PendingResult::kTimedOut;
+        }
+        overran.reset();
+    }
+    std::shared_ptr<Request> request;
+    try {
+        request = std::make_shared<Request>();
+        request->mode = mode;
+        request->sequences = m_protocolSequences;
+        request->address = GetAddress();
+        request->password = GetPassword();
+        request->token = UserToken();
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    const auto pending = WorkerPool::Shared().Run([request] { return RunOperation(*request); });
+    if (pending->WaitFor(kOperationBoundMs) != PendingResult::Wait::Done) {
+        std::lock_guard<std::mutex> hold(m_overranLock);
+        overran = pending;
+        return PendingResult::kTimedOut;
+    }
+    if (request->impersonationFailed) {
+        ForgetToken(request->token);
+    }
+    return pending->Result();
+}
+
+RpcConnector::Token RpcConnector::UserToken() {
     {
         std::lock_guard<std::mutex> hold(m_tokenLock);
-        token = m_token;
-    }
-    if (!token) {
-        const KRVN::unique_handle shell = FindProcessByName(L"explorer.exe");
-        KRVN::unique_handle found;
-        if (shell && ::OpenProcessToken(shell.get(), kTokenAllAccess, found.put())) {
-            auto candidate = std::make_shared<const KRVN::unique_handle>(std::move(found));
-            std::lock_guard<std::mutex> hold(m_tokenLock);
-            // Another operation may have cached one meanwhile; keep the first.
-            if (!m_token) {
-                m_token = std::move(candidate);
-            }
-            token = m_token;
+        if (m_token) {
+            return m_token;
         }
     }
-    if (token && !::ImpersonateLoggedOnUser(token->get())) {
-        std::lock_guard<std::mutex> hold(m_tokenLock);
-        if (m_token == token) {
-            m_token.reset();
-        }
+    const KRVN::unique_handle shell = FindProcessByName(L"explorer.exe");
+    KRVN::unique_handle found;
+    if (!shell || !::OpenProcessToken(shell.get(), kTokenAllAccess, found.put())) {
+        // Nobody logged on: the operation runs as the service.
+        return nullptr;
+    }
+    auto candidate = std::make_shared<const KRVN::unique_handle>(std::move(found));
+    std::lock_guard<std::mutex> hold(m_tokenLock);
+    // Another operation may have cached one meanwhile; keep the first.
+    if (!m_token) {
+        m_token = std::move(candidate);
+    }
+    return m_token;
+}
+
+void RpcConnector::ForgetToken(const Token& token) {
+    std::lock_guard<std::mutex> hold(m_tokenLock);
+    if (m_token == token) {
+        m_token.reset();
     }
 }

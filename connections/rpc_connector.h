@@ -3,6 +3,12 @@
 // called under the identity of the user logged on at the desktop, whose
 // token is borrowed from the desktop shell process.
 //
+// A server that accepts the pipe and never answers must not hold its caller:
+// each operation runs on a worker and its caller waits at most
+// kOperationBoundMs. An operation that overran is left to finish on its
+// worker; until it has, further operations of its kind fail at once, so a
+// hung server ties up one worker per kind, not one per attempt.
+//
 // A probe and an alarm may overlap on one connector: each operation keeps its
 // binding and context handles to itself, and only the cached token is shared.
 // Nothing the runtime raises escapes an operation: every call into the
@@ -16,9 +22,13 @@
 
 #include "common/unique_handle.h"
 #include "connections/connector.h"
+#include "connections/pending_result.h"
 
 class RpcConnector : public Connector {
 public:
+    // Bind, open and alarm or close together, as the caller sees them.
+    static constexpr DWORD kOperationBoundMs = 8000;
+
     explicit RpcConnector(IQNServer* server);
 
     // RemoteOpen and, at once, RemoteClose: 0 when the server took the password.
@@ -26,21 +36,21 @@ public:
     // RemoteOpen and RemoteAlarm; the context is left to the server.
     std::int32_t SendAlarm() override;
 
-private:
     enum class Mode { Probe, Alarm };
-    struct Operation;
+    using Token = std::shared_ptr<const KRVN::unique_handle>;
 
-    std::int32_t RunOperation(Mode mode);
-    std::int32_t Bind(Operation& operation, const std::wstring& address,
-                      const std::wstring& sequence);
-    std::int32_t OpenContext(Operation& operation, const std::wstring& password);
-    std::int32_t Alarm(Operation& operation);
-    void CloseContext(Operation& operation);
-    void Impersonate();
+private:
+    std::int32_t RunBounded(Mode mode);
+    // The desktop user's token, looked up when none is cached.
+    Token UserToken();
+    // Forgets token (unless another replaced it meanwhile): impersonation
+    // with it failed, so the next operation looks the user up again.
+    void ForgetToken(const Token& token);
 
     const std::vector<std::wstring> m_protocolSequences{L"ncacn_np"};
-    // Looked up on first use and replaced only when impersonation with it
-    // fails; an operation holds its own reference while it uses the token.
     std::mutex m_tokenLock;
-    std::shared_ptr<const KRVN::unique_handle> m_token;
+    Token m_token;
+    // The operation of each kind that overran its bound, until it ends.
+    std::mutex m_overranLock;
+    std::shared_ptr<PendingResult> m_overran[2];
 };

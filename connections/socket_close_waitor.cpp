@@ -15,11 +15,17 @@ using unique_wsa_event = KRVN::unique_any<WsaEventTraits>;
 } // namespace
 
 void SocketCloseWaitor::Run() {
+    if (!m_connector) {
+        return;
+    }
     unique_wsa_event closed(::WSACreateEvent());
-    if (!closed || !m_connector ||
-        ::WSAEventSelect(m_connector->WatchedSocket(), closed.get(), FD_CLOSE) != 0) {
+    if (!closed || ::WSAEventSelect(m_connector->WatchedSocket(), closed.get(), FD_CLOSE) != 0) {
+        // A connection nobody watches cannot be trusted with an order.
+        m_connector->OnConnectionEnded();
         return;
     }
     const HANDLE waits[] = {StopEvent().Handle(), closed.get()};
-    ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+    if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+        m_connector->OnConnectionEnded();
+    }
 }

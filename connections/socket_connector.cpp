@@ -1,5 +1,6 @@
 #include "connections/socket_connector.h"
 
+#include <mstcpip.h>
 #include <ws2tcpip.h>
 
 #include <cstring>
@@ -28,6 +29,51 @@ struct AddrInfoDeleter {
     void operator()(addrinfo* info) const noexcept { ::freeaddrinfo(info); }
 };
 
+// A failed keep-alive setting leaves the connection usable: it is not an error.
+void SetKeepAlive(SOCKET socket) {
+    tcp_keepalive settings{};
+    settings.onoff = 1;
+    settings.keepalivetime = SocketConnector::kKeepAliveIdleMs;
+    settings.keepaliveinterval = SocketConnector::kKeepAliveIntervalMs;
+    DWORD returned = 0;
+    ::WSAIoctl(socket, SIO_KEEPALIVE_VALS, &settings, sizeof settings, nullptr, 0, &returned,
+               nullptr, nullptr);
+}
+
+// Connects a non-blocking socket, waiting at most the connector's bound.
+std::int32_t ConnectWithin(SOCKET socket, const sockaddr_in& target) {
+    if (::connect(socket, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) {
+        return 0;
+    }
+    const int error = ::WSAGetLastError();
+    if (error != WSAEWOULDBLOCK) {
+        return error;
+    }
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(socket, &writable);
+    FD_SET(socket, &failed);
+    timeval limit{SocketConnector::kConnectWaitSeconds, 0};
+    const int ready = ::select(0, nullptr, &writable, &failed, &limit);
+    if (ready == SOCKET_ERROR) {
+        return ::WSAGetLastError();
+    }
+    if (ready == 0) {
+        return WSAETIMEDOUT;
+    }
+    int status = 0;
+    int size = sizeof status;
+    if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&status), &size) != 0) {
+        return ::WSAGetLastError();
+    }
+    if (FD_ISSET(socket, &failed) && status == 0) {
+        return WSAECONNREFUSED;
+    }
+    return status;
+}
+
 } // namespace
 
 SocketConnector::SocketConnector(IQNServer* server) : Connector(server) {}
@@ -39,12 +85,25 @@ SocketConnector::~SocketConnector() {
 }
 
 std::int32_t SocketConnector::Connect() {
-    const std::string address = ToThreadAnsi(GetAddress());
+    std::lock_guard<std::mutex> attempt(m_connectLock);
+    // An alarm may have connected again while this probe waited its turn.
+    if (m_open && m_waitor.IsRunning()) {
+        return 0;
+    }
+    return ConnectLocked();
+}
+
+std::int32_t SocketConnector::ConnectLocked() {
+    // Whatever was open is dead or forgotten: its watcher goes first, since
+    // it reads the socket.
+    m_waitor.Stop(true);
+    m_open = false;
+    m_lost = false;
     {
-        // The previous connection, if any, was closed by the server.
         std::lock_guard<std::mutex> hold(m_socketLock);
         m_socket.reset();
     }
+    const std::string address = ToThreadAnsi(GetAddress());
     unique_socket socket;
     if (const std::int32_t error = OpenSocket(address, GetPort(), socket)) {
         return error;
@@ -56,10 +115,13 @@ std::int32_t SocketConnector::Connect() {
         std::lock_guard<std::mutex> hold(m_socketLock);
         m_socket = std::move(socket);
     }
+    // Open before the watcher runs, so an end it sees at once is not lost.
+    m_open = true;
     try {
         m_waitor.SetConnector(this);
         m_waitor.Start(nullptr, 0, false);
     } catch (const CAException& e) {
+        m_open = false;
         std::lock_guard<std::mutex> hold(m_socketLock);
         m_socket.reset();
         return e.Code();
@@ -68,18 +130,47 @@ std::int32_t SocketConnector::Connect() {
 }
 
 std::int32_t SocketConnector::SendAlarm() {
+    const std::int32_t code = SendOnOpenConnection();
+    if (code == 0 || !m_lost) {
+        return code;
+    }
+    {
+        std::lock_guard<std::mutex> attempt(m_connectLock);
+        // A probe may have connected again meanwhile.
+        if (!m_open) {
+            if (const std::int32_t error = ConnectLocked()) {
+                return error;
+            }
+        }
+    }
+    return SendOnOpenConnection();
+}
+
+std::int32_t SocketConnector::SendOnOpenConnection() {
+    if (!m_open) {
+        return m_lost ? WSAENOTCONN : WSAENOTSOCK;
+    }
     std::lock_guard<std::mutex> hold(m_socketLock);
     if (!m_socket) {
         return WSAENOTSOCK;
     }
     if (::send(m_socket.get(), kAlarm, static_cast<int>(sizeof kAlarm - 1), 0) == SOCKET_ERROR) {
-        return ::WSAGetLastError();
+        const int error = ::WSAGetLastError();
+        // Whatever the reason, the order did not go out here: the next
+        // attempt takes a new connection.
+        m_open = false;
+        m_lost = true;
+        return error;
     }
     return 0;
 }
 
 bool SocketConnector::IsConnected() {
     return m_waitor.IsRunning();
+}
+
+SOCKET SocketConnector::NativeSocket() {
+    return WatchedSocket();
 }
 
 std::int32_t SocketConnector::OpenSocket(const std::string& address, std::uint32_t port,
@@ -102,11 +193,14 @@ std::int32_t SocketConnector::OpenSocket(const std::string& address, std::uint32
         const std::unique_ptr<addrinfo, AddrInfoDeleter> owner(found);
         target.sin_addr = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
     }
-    if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&target), sizeof target) ==
-        SOCKET_ERROR) {
+    // Non-blocking for good: the connection attempt is bounded, and an
+    // alarm's send must never block.
+    u_long nonBlocking = 1;
+    if (::ioctlsocket(socket.get(), FIONBIO, &nonBlocking) != 0) {
         return ::WSAGetLastError();
     }
-    return 0;
+    SetKeepAlive(socket.get());
+    return ConnectWithin(socket.get(), target);
 }
 
 bool SocketConnector::SendPassword(SOCKET socket) {
@@ -131,4 +225,9 @@ bool SocketConnector::SendPassword(SOCKET socket) {
 SOCKET SocketConnector::WatchedSocket() {
     std::lock_guard<std::mutex> hold(m_socketLock);
     return m_socket.get();
+}
+
+void SocketConnector::OnConnectionEnded() noexcept {
+    m_open = false;
+    m_lost = true;
 }

@@ -5,6 +5,7 @@
 #include "config/registry_store.h"
 #include "connections/find_process_by_name.h"
 #include "connections/server_alarm_route.h"
+#include "connections/worker_pool.h"
 #include "service/com_port_waiter.h"
 
 namespace {
@@ -69,21 +70,45 @@ void AlarmManager::Shutdown() {
 }
 
 std::int32_t AlarmManager::AlarmAll() {
+    const ULONGLONG deadline = ::GetTickCount64() + kAlarmPassBoundMs;
     const Snapshot entries = Servers();
-    bool failed = false;
+    std::vector<std::shared_ptr<PendingResult>> started;
+    started.reserve(entries.size());
     for (const bool reachable : {true, false}) {
         for (const auto& [key, entry] : entries) {
             if ((entry->GetStateCode() == 0) == reachable) {
-                failed = entry->SendAlarm() != 0 || failed;
+                if (!entry->SendAlarmNow()) {
+                    started.push_back(SendOnWorker(entry));
+                }
             }
         }
+    }
+    bool failed = false;
+    for (const auto& order : started) {
+        failed = order->WaitUntil(deadline) != PendingResult::Wait::Done || order->Result() != 0 ||
+                 failed;
     }
     return failed ? -1 : 0;
 }
 
 std::int32_t AlarmManager::SendAlarmTo(const std::wstring& address) {
     const Entry entry = Find(address);
-    return entry ? entry->SendAlarm() : kNotListed;
+    if (!entry) {
+        return kNotListed;
+    }
+    if (entry->SendAlarmNow()) {
+        return 0;
+    }
+    const auto order = SendOnWorker(entry);
+    if (order->WaitFor(kAlarmPassBoundMs) != PendingResult::Wait::Done) {
+        return PendingResult::kTimedOut;
+    }
+    return order->Result();
+}
+
+std::shared_ptr<PendingResult> AlarmManager::SendOnWorker(const Entry& entry) {
+    // The worker holds the entry: a removal meanwhile frees nothing in use.
+    return WorkerPool::Shared().Run([entry] { return entry->SendAlarm(); });
 }
 
 void AlarmManager::AddServer(IUnknown* server) {

@@ -6,10 +6,12 @@
 // objects, the service host and the port watcher reach it through Instance.
 //
 // Locks, taken in this order and never the other way round:
-// - the manager lock (m_lock): held by the checker around one entry's probe,
-//   by insertions, and around the change-icon sink slot;
+// - the manager lock (m_lock): held by the checker while it records one
+//   probe's result, by insertions, and around the change-icon sink slot;
 // - the list lock (m_listLock): held only for the moment the map is read or
-//   changed, never across network I/O, so an alarm never waits for a probe.
+//   changed.
+// Neither is ever held across network I/O: a probe that hangs holds up no
+// list edit, and an alarm never waits for a probe.
 // Work on an entry outside the locks holds a shared reference to it, so a
 // concurrent removal never frees an entry in use. Restarts of the checker
 // (RemoveServer, RestartChecker) are serialised by m_checkerControl.
@@ -19,6 +21,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -31,6 +34,7 @@
 #include "connections/address_less.h"
 #include "connections/connect_checker.h"
 #include "connections/connector_holder.h"
+#include "connections/pending_result.h"
 #include "connections/winsock_session.h"
 #include "contract/TolvaneLib.h"
 
@@ -63,10 +67,17 @@ public:
     // program "Alarm.exe" if one runs.
     void Shutdown();
 
-    // Sends the alarm to every listed server, those reachable at the last
-    // check first: 0 when all took it, -1 when any did not.
+    // One bound for a whole alarm pass (and for one server's alarm): a
+    // server still busy then counts as failed.
+    static constexpr DWORD kAlarmPassBoundMs = 10000;
+
+    // Sends the alarm to every listed server at once, those reachable at the
+    // last check first: orders on open connections go out on this thread,
+    // anything that may block on a peer goes to a worker of its own. 0 when
+    // every order went out within the bound, -1 when any did not.
     std::int32_t AlarmAll();
-    // 0, the entry's error, or kNotListed.
+    // 0, the entry's error, kNotListed, or PendingResult::kTimedOut when the
+    // order did not go out within the bound.
     std::int32_t SendAlarmTo(const std::wstring& address);
 
     // Lists the server object (one that answers IQNServer) under its
@@ -118,6 +129,7 @@ private:
     LONG m_connectCheckDelay = kDefaultConnectCheckDelay;
 
     void StartChecker();
+    static std::shared_ptr<PendingResult> SendOnWorker(const Entry& entry);
     // Lists entry under key unless an equal key is listed already.
     void Insert(const std::wstring& key, const Entry& entry);
     Entry Find(const std::wstring& address) const;

@@ -2,9 +2,16 @@
 
 #include "com/unique_couninitialize.h"
 #include "common/unique_handle.h"
+#include "connections/worker_pool.h"
 #include "service/alarm_manager.h"
 
 namespace {
+
+// Asked of a sink only to reach its process: no client implements it, so a
+// living client answers E_NOINTERFACE and a dead one a disconnection error.
+// {6C0F2B7E-5A43-4D1E-9E2B-8F1D3C7A4B90}
+constexpr IID kLivenessProbeIid = {
+    0x6c0f2b7e, 0x5a43, 0x4d1e, {0x9e, 0x2b, 0x8f, 0x1d, 0x3c, 0x7a, 0x4b, 0x90}};
 
 // The port with DTR raised (the button closes DTR onto DSR) and only DSR
 // changes reported, or an empty handle when it cannot be used.
@@ -142,20 +149,47 @@ void ComPortWaiter::OnPress() {
         std::lock_guard<std::mutex> hold(m_sinkLock);
         sink = m_sink;
     }
-    if (sink && m_forward && IsClientGone(sink->RedButtonPressed())) {
-        // A dead client's sink would swallow every later press: it is dropped
-        // (unless a new client advised meanwhile) and this press raises the
-        // alarm. Any other failure leaves a living client's sink in place.
-        KRVN::com_ptr<IRedButtonEvents> dropped;
-        {
-            std::lock_guard<std::mutex> hold(m_sinkLock);
-            if (m_sink.get() == sink.get()) {
-                std::swap(m_sink, dropped);
-            }
-        }
-        sink.reset();
-    }
-    if (!sink) {
+    if (!sink || !SinkTakesPress(sink)) {
         m_manager.AlarmAll();
     }
+}
+
+bool ComPortWaiter::SinkTakesPress(const KRVN::com_ptr<IRedButtonEvents>& sink) {
+    {
+        std::lock_guard<std::mutex> hold(m_sinkLock);
+        // A client still stuck in an earlier call cannot take this press.
+        if (m_stuckCall && !m_stuckCall->IsDone()) {
+            return false;
+        }
+        m_stuckCall.reset();
+    }
+    const bool forward = m_forward;
+    // Forwarded presses go to the client; otherwise the press is the
+    // client's to ignore only while the client is alive to ask.
+    const auto call = WorkerPool::Shared().Run([sink, forward]() -> std::int32_t {
+        if (forward) {
+            return sink->RedButtonPressed();
+        }
+        KRVN::com_ptr<IUnknown> unexpected;
+        return sink->QueryInterface(kLivenessProbeIid, reinterpret_cast<void**>(unexpected.put()));
+    });
+    if (call->WaitFor(kSinkCallBoundMs) != PendingResult::Wait::Done) {
+        std::lock_guard<std::mutex> hold(m_sinkLock);
+        m_stuckCall = call;
+        return false;
+    }
+    if (!IsClientGone(call->Result())) {
+        return true;
+    }
+    // A dead client's sink would swallow every later press: it is dropped
+    // (unless a new client advised meanwhile) and this press raises the
+    // alarm. Any other failure leaves a living client's sink in place.
+    KRVN::com_ptr<IRedButtonEvents> dropped;
+    {
+        std::lock_guard<std::mutex> hold(m_sinkLock);
+        if (m_sink.get() == sink.get()) {
+            std::swap(m_sink, dropped);
+        }
+    }
+    return false;
 }

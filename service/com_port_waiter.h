@@ -2,9 +2,14 @@
 // The red-button port watcher: holds the serial port open with DTR raised and
 // counts every change of DSR as one press. A press raises the alarm through
 // the alarm manager, or, while a client has registered a red-button sink, is
-// forwarded to that sink (forward flag set) or ignored (flag clear). A sink
-// whose client process has gone is dropped at its first forwarded press, and
-// that press raises the alarm.
+// forwarded to that sink (forward flag set) or ignored (flag clear).
+//
+// No client can swallow a press: a sink whose client process has gone is
+// dropped at the next press, which raises the alarm; a client that has not
+// answered a press within kSinkCallBoundMs is passed over, and the press
+// raises the alarm (so do later presses while that call is stuck). With the
+// flag clear each press first checks, within the same bound, that the
+// client is still alive.
 //
 // The sink, the flag and the port name are changed by COM call threads while
 // the watcher thread reads them at each press.
@@ -12,10 +17,12 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "com/com_ptr.h"
+#include "connections/pending_result.h"
 #include "contract/TolvaneLib.h"
 #include "service/alarm_waiter.h"
 
@@ -23,6 +30,8 @@ class AlarmManager;
 
 class ComPortWaiter : public AlarmWaiter {
 public:
+    static constexpr DWORD kSinkCallBoundMs = 2000;
+
     // name is passed unchanged to CreateFileW ("COM1"); presses without a
     // sink go to manager's AlarmAll.
     ComPortWaiter(std::wstring name, AlarmManager& manager);
@@ -42,6 +51,9 @@ protected:
 
 private:
     void OnPress();
+    // True when the living client took the press (forwarded, or ignored
+    // with the flag clear); false when the press must raise the alarm.
+    bool SinkTakesPress(const KRVN::com_ptr<IRedButtonEvents>& sink);
 
     AlarmManager& m_manager;
 
@@ -54,5 +66,7 @@ private:
     // Unadvise racing with the call never frees the sink in use.
     std::mutex m_sinkLock;
     KRVN::com_ptr<IRedButtonEvents> m_sink;
+    // A call into the client that overran its bound, until it returns.
+    std::shared_ptr<PendingResult> m_stuckCall;
     std::atomic<bool> m_forward{false};
 };

@@ -201,6 +201,39 @@ TEST_F(SocketConnectorTest, AlarmsBackToBackAreEachCounted) {
     EXPECT_TRUE(m_server.Events("data").empty());
 }
 
+TEST_F(SocketConnectorTest, EveryConnectionHasKeepAlive) {
+    StartServer(L"");
+    SocketConnector connector(m_object.get());
+    ASSERT_EQ(0, connector.Connect());
+    const SOCKET socket = connector.NativeSocket();
+    DWORD value = 0;
+    int size = sizeof value;
+    ASSERT_EQ(
+        0, ::getsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<char*>(&value), &size));
+    EXPECT_NE(0u, value);
+    // Its timing shows only from outside under Wine, which does not read
+    // the TCP-level options back: the out-of-process fault suite checks it.
+}
+
+TEST_F(SocketConnectorTest, AlarmAfterTheServerClosedTheConnectionGoesOutOnANewOne) {
+    StartServer(L"--close-after 200");
+    SocketConnector connector(m_object.get());
+    ASSERT_EQ(0, connector.Connect());
+    ASSERT_TRUE(WaitUntilDisconnected(connector));
+
+    EXPECT_EQ(0, connector.SendAlarm());
+    ASSERT_TRUE(m_server.WaitForEvents("unmount", 1)) << m_server.LogText();
+    const auto passwords = m_server.Events("password");
+    ASSERT_EQ(2u, passwords.size());
+    EXPECT_EQ(passwords[1].Field("conn"), m_server.Events("unmount")[0].Field("conn"));
+
+    // Gone for good: the alarm fails with the connection's error, for RPC
+    // to take over.
+    ASSERT_TRUE(WaitUntilDisconnected(connector));
+    ASSERT_TRUE(m_server.Stop());
+    EXPECT_EQ(WSAECONNREFUSED, connector.SendAlarm());
+}
+
 TEST_F(SocketConnectorTest, AlarmWithoutAConnectionFailsAtOnce) {
     StartServer(L"");
     SocketConnector connector(m_object.get());

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <set>
 #include <string>
@@ -169,6 +170,50 @@ TEST_F(RedButtonTest, SinkAndFlagDecideWhereAPressGoes) {
     SetButton(false);
     ExpectAlarms(4);
     EXPECT_EQ(2u, second->CallCount());
+}
+
+// A sink whose client never comes back from RedButtonPressed.
+class HangingSink : public IRedButtonEvents {
+public:
+    using Interfaces = KRVN::com::InterfaceMap<KRVN::com::Entry<IRedButtonEvents>>;
+
+    HRESULT STDMETHODCALLTYPE RedButtonPressed() override {
+        ++m_calls;
+        ::WaitForSingleObject(m_release.get(), INFINITE);
+        return S_OK;
+    }
+
+    long Calls() const { return m_calls.load(); }
+    void LetGo() { m_release.SetEvent(); }
+
+private:
+    const KRVN::unique_event m_release = KRVN::unique_event::create();
+    std::atomic<long> m_calls{0};
+};
+
+TEST_F(RedButtonTest, AClientStuckInItsSinkCannotHoldBackTheAlarm) {
+    const auto sink = KRVN::com::ComObject<HangingSink>::Make();
+    const auto release = KRVN::scope_exit([&sink] { sink->LetGo(); });
+    ASSERT_EQ(S_OK, m_links->Advise(sink.get()));
+    ASSERT_EQ(S_OK, m_links->SetSendRedButtonCallback(1));
+
+    const ULONGLONG pressed = ::GetTickCount64();
+    SetButton(true);
+    EXPECT_TRUE(m_servers.WaitForEvents("unmount", 2, 5000));
+    EXPECT_LT(::GetTickCount64() - pressed, ComPortWaiter::kSinkCallBoundMs + 1000);
+    // While that call is stuck, the next press goes straight to the servers.
+    SetButton(false);
+    ExpectAlarms(4);
+    EXPECT_EQ(1, sink->Calls());
+
+    // Once the client answers again, its sink takes the presses.
+    sink->LetGo();
+    const auto recorder = MakeRedButtonRecorder();
+    ASSERT_EQ(S_OK, m_links->Advise(recorder.get()));
+    Click();
+    EXPECT_TRUE(recorder->WaitForCalls(2));
+    ::Sleep(kQuietMs);
+    EXPECT_EQ(4u, m_servers.Events("unmount").size());
 }
 
 TEST_F(RedButtonTest, OnlyAChangedPortNameRestartsTheWatcher) {

@@ -1,0 +1,55 @@
+#pragma once
+// Threads for work that may block on a peer: alarms, probes and calls into
+// clients. A task goes to an idle worker, or to a new one when none is idle,
+// so a task that hangs never holds back the tasks after it. Workers that stay
+// idle end after a while. Each worker is in the multithreaded apartment.
+//
+// A task must own whatever it uses (copies, shared references): its caller
+// may stop waiting for it and go away first.
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "connections/pending_result.h"
+
+class WorkerPool {
+public:
+    using Task = std::function<std::int32_t()>;
+
+    // How long a worker waits for a task before it ends.
+    static constexpr DWORD kIdleMs = 30000;
+
+    // The process's pool; never destroyed, since abandoned workers may still
+    // run at exit.
+    static WorkerPool& Shared();
+
+    WorkerPool() = default;
+    WorkerPool(const WorkerPool&) = delete;
+    WorkerPool& operator=(const WorkerPool&) = delete;
+
+    // Starts task; its return value completes the result. When no thread can
+    // be had the task runs on the calling thread: late beats never.
+    std::shared_ptr<PendingResult> Run(Task task);
+
+    // Workers alive now, busy or idle.
+    size_t ThreadCount() const;
+
+private:
+    struct Job {
+        Task task;
+        std::shared_ptr<PendingResult> result;
+    };
+
+    void Work();
+    static void Execute(Job& job) noexcept;
+
+    mutable std::mutex m_lock;
+    std::condition_variable m_wake;
+    std::deque<Job> m_jobs;
+    size_t m_threads = 0;
+    size_t m_idle = 0;
+};
