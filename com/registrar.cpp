@@ -1,6 +1,7 @@
 #include "com/registrar.h"
 
 #include <oleauto.h>
+#include <sddl.h>
 
 #include <cstdio>
 
@@ -44,6 +45,19 @@ HRESULT SetString(HKEY key, const wchar_t* name, const std::wstring& value) noex
     const auto bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
     return FromStatus(::RegSetValueExW(key, name, 0, REG_SZ,
                                        reinterpret_cast<const BYTE*>(value.c_str()), bytes));
+}
+
+// A security descriptor given as SDDL, stored self-relative as COM reads it.
+HRESULT SetDescriptor(HKEY key, const wchar_t* name, const wchar_t* sddl) noexcept {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ULONG size = 0;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
+                                                                &size)) {
+        return HResultFromStatus(static_cast<std::int32_t>(::GetLastError()));
+    }
+    const auto free = scope_exit([descriptor] { ::LocalFree(descriptor); });
+    return FromStatus(
+        ::RegSetValueExW(key, name, 0, REG_BINARY, static_cast<const BYTE*>(descriptor), size));
 }
 
 HRESULT WriteKey(const std::wstring& path, const std::wstring& defaultValue) noexcept {
@@ -110,6 +124,12 @@ HRESULT Registrar::RegisterAppId() const noexcept {
     try {
         const contract::AppIdRegistration& appId = m_server.appId;
         KRVN_RETURN_IF_FAILED(WriteKey(AppIdPath(appId), appId.name));
+        if (appId.permissions) {
+            unique_hkey key;
+            KRVN_RETURN_IF_FAILED(CreateKey(AppIdPath(appId), key));
+            KRVN_RETURN_IF_FAILED(SetDescriptor(key.get(), L"LaunchPermission", appId.permissions));
+            KRVN_RETURN_IF_FAILED(SetDescriptor(key.get(), L"AccessPermission", appId.permissions));
+        }
         unique_hkey exe;
         KRVN_RETURN_IF_FAILED(CreateKey(std::wstring(L"AppID\\") + appId.exeName, exe));
         return SetString(exe.get(), L"AppID", GuidText(*appId.appId));

@@ -10,6 +10,7 @@
 #include "com/com_object.h"
 #include "com/result.h"
 #include "common/ca_exception.h"
+#include "config/alarm_key_security.h"
 #include "config/buffer.h"
 #include "config/bv_value.h"
 #include "config/shared_handle.h"
@@ -35,6 +36,19 @@ constexpr wchar_t kFormatTag[] = L"alrm_4.2";
 void Check(HRESULT hr) {
     if (hr != S_OK)
         KRVN_RAISE(hr);
+}
+
+// Opens the settings key for writing; a key made here gets the service's
+// DACL before a password goes in (failing that, the save still goes on).
+void CreateAlarmKey(CSharedKey& key) {
+    const HRESULT opened = key.Open(kAlarmKeyPath);
+    if (opened == S_OK) {
+        return;
+    }
+    if (opened == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) {
+        ProtectAlarmKey();
+    }
+    Check(key.Create(kAlarmKeyPath));
 }
 
 std::wstring KeyPath(const wchar_t* suffix) {
@@ -168,7 +182,7 @@ HRESULT LoadStoredServerList(ServerObjectList& servers) {
 HRESULT SaveServerList(const std::vector<IUnknown*>& servers) {
     try {
         CSharedKey key;
-        Check(key.Create(kAlarmKeyPath));
+        CreateAlarmKey(key);
         CTypedBlob blob;
         GetPartValue(blob, 0)->SetWString(kFormatTag);
         GetPartValue(blob, 1)->SetInt(static_cast<std::int32_t>(servers.size()));
@@ -226,7 +240,7 @@ bool ReadComPort(std::wstring& name, const wchar_t* keySuffix) {
 HRESULT SaveComPort(const std::wstring& name) {
     try {
         CSharedKey key;
-        Check(key.Create(kAlarmKeyPath));
+        CreateAlarmKey(key);
         CBuffer form;
         CBVValue(&form).SetWString(name);
         Check(key.SetValue(kComPortValue, form.Data(), static_cast<DWORD>(form.Size())));

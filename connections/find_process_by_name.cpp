@@ -9,15 +9,16 @@ namespace {
 constexpr DWORD kProcessAllAccess = 0x1F0FFF;
 constexpr DWORD kMaxProcesses = 1024;
 
-} // namespace
-
-KRVN::unique_handle FindProcessByName(const std::wstring& name) {
+template <class Accept> KRVN::unique_handle FindFirst(const std::wstring& name, Accept accept) {
     DWORD ids[kMaxProcesses];
     DWORD bytes = 0;
     if (!::EnumProcesses(ids, sizeof ids, &bytes)) {
         return KRVN::unique_handle();
     }
     for (DWORD i = 0; i < bytes / sizeof(DWORD); ++i) {
+        if (!accept(ids[i])) {
+            continue;
+        }
         KRVN::unique_handle process(::OpenProcess(kProcessAllAccess, FALSE, ids[i]));
         if (!process) {
             continue;
@@ -34,4 +35,17 @@ KRVN::unique_handle FindProcessByName(const std::wstring& name) {
         }
     }
     return KRVN::unique_handle();
+}
+
+} // namespace
+
+KRVN::unique_handle FindProcessByName(const std::wstring& name) {
+    return FindFirst(name, [](DWORD) { return true; });
+}
+
+KRVN::unique_handle FindProcessByName(const std::wstring& name, DWORD sessionId) {
+    return FindFirst(name, [sessionId](DWORD processId) {
+        DWORD session = 0;
+        return ::ProcessIdToSessionId(processId, &session) && session == sessionId;
+    });
 }

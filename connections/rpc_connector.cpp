@@ -13,6 +13,8 @@ namespace {
 
 // All token access rights as the NT 5 headers define them.
 constexpr DWORD kTokenAllAccess = 0xF01FF;
+// WTSGetActiveConsoleSessionId's answer while no session is at the console.
+constexpr DWORD kNoConsoleSession = 0xFFFFFFFF;
 
 // The guarded steps below hold only plain data: an exception raised by the
 // runtime unwinds through them without running destructors.
@@ -207,13 +209,21 @@ std::int32_t RpcConnector::RunBounded(Mode mode) {
 }
 
 RpcConnector::Token RpcConnector::UserToken() {
+    // The user at the console now, never a user of another session.
+    const DWORD console = ::WTSGetActiveConsoleSessionId();
     {
         std::lock_guard<std::mutex> hold(m_tokenLock);
-        if (m_token) {
+        const bool loggedOff = m_shell && ::WaitForSingleObject(m_shell.get(), 0) == WAIT_OBJECT_0;
+        if (m_token && m_tokenSession == console && !loggedOff) {
             return m_token;
         }
+        m_token.reset();
+        m_shell.reset();
     }
-    const KRVN::unique_handle shell = FindProcessByName(L"explorer.exe");
+    if (console == kNoConsoleSession) {
+        return nullptr;
+    }
+    KRVN::unique_handle shell = FindProcessByName(L"explorer.exe", console);
     KRVN::unique_handle found;
     if (!shell || !::OpenProcessToken(shell.get(), kTokenAllAccess, found.put())) {
         // Nobody logged on: the operation runs as the service.
@@ -224,6 +234,8 @@ RpcConnector::Token RpcConnector::UserToken() {
     // Another operation may have cached one meanwhile; keep the first.
     if (!m_token) {
         m_token = std::move(candidate);
+        m_tokenSession = console;
+        m_shell = std::move(shell);
     }
     return m_token;
 }

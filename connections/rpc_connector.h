@@ -3,6 +3,10 @@
 // called under the identity of the user logged on at the desktop, whose
 // token is borrowed from the desktop shell process.
 //
+// The user is the one at the console now: the token is taken from that
+// session's desktop shell, and looked up again when the session at the
+// console changes or its shell has ended (the user logged off).
+//
 // A server that accepts the pipe and never answers must not hold its caller:
 // each operation runs on a worker and its caller waits at most
 // kOperationBoundMs. An operation that overran is left to finish on its
@@ -41,7 +45,8 @@ public:
 
 private:
     std::int32_t RunBounded(Mode mode);
-    // The desktop user's token, looked up when none is cached.
+    // The console user's token, looked up when none is cached for the
+    // session at the console.
     Token UserToken();
     // Forgets token (unless another replaced it meanwhile): impersonation
     // with it failed, so the next operation looks the user up again.
@@ -50,6 +55,9 @@ private:
     const std::vector<std::wstring> m_protocolSequences{L"ncacn_np"};
     std::mutex m_tokenLock;
     Token m_token;
+    DWORD m_tokenSession = 0;
+    // The shell the token came from: its end means the user logged off.
+    KRVN::unique_handle m_shell;
     // The operation of each kind that overran its bound, until it ends.
     std::mutex m_overranLock;
     std::shared_ptr<PendingResult> m_overran[2];

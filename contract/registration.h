@@ -13,6 +13,10 @@ struct AppIdRegistration {
     const GUID* appId;
     const wchar_t* name;    // default value of AppID\{appId}
     const wchar_t* exeName; // AppID\<exeName> names the AppID of the program
+    // Who may launch the server and call it, as SDDL: written as the AppID's
+    // LaunchPermission and AccessPermission, and the process's own COM
+    // security.
+    const wchar_t* permissions;
 };
 
 struct TypeLibRegistration {

@@ -2,6 +2,7 @@
 
 #include "com/bstr.h"
 #include "common/sync_guard.h"
+#include "config/alarm_key_security.h"
 #include "config/registry_store.h"
 #include "connections/find_process_by_name.h"
 #include "connections/server_alarm_route.h"
@@ -42,13 +43,16 @@ AlarmManager::AlarmManager() = default;
 
 AlarmManager::~AlarmManager() {
     // Both threads work on this object: they must have ended before it goes.
-    if (m_portWatcher) {
-        m_portWatcher->Stop(true);
+    if (const auto watcher = PortWatcher()) {
+        watcher->Stop(true);
     }
     m_checker.Stop(true);
 }
 
 void AlarmManager::Start() {
+    // At every start: the key may have been made or loosened while the
+    // service was away. The settings stay usable if this fails.
+    m_keyProtection = KRVN::ProtectAlarmKey();
     LoadList();
     KRVN::LoadConnectCheckDelay(m_connectCheckDelay);
     const std::wstring portName = KRVN::LoadComPort();
@@ -56,13 +60,25 @@ void AlarmManager::Start() {
         std::lock_guard<std::mutex> control(m_checkerControl);
         StartChecker();
     }
-    m_portWatcher = KRVN::CountedPtr<ComPortWaiter>(new ComPortWaiter(portName, *this));
-    m_portWatcher->Start(nullptr, 0, false);
+    const auto watcher = KRVN::CountedPtr<ComPortWaiter>(new ComPortWaiter(portName, *this));
+    // A stop that came while the service was starting wins: the watcher is
+    // published, for clients that may still call, but never started.
+    std::lock_guard<std::mutex> hold(m_watcherLock);
+    m_portWatcher = watcher;
+    if (!m_shutDown) {
+        watcher->Start(nullptr, 0, false);
+    }
 }
 
 void AlarmManager::Shutdown() {
-    if (m_portWatcher) {
-        m_portWatcher->Stop(false);
+    KRVN::CountedPtr<ComPortWaiter> watcher;
+    {
+        std::lock_guard<std::mutex> hold(m_watcherLock);
+        m_shutDown = true;
+        watcher = m_portWatcher;
+    }
+    if (watcher) {
+        watcher->Stop(false);
     }
     if (const KRVN::unique_handle desktop = FindProcessByName(L"Alarm.exe")) {
         ::TerminateProcess(desktop.get(), kDesktopExitCode);
@@ -74,13 +90,18 @@ std::int32_t AlarmManager::AlarmAll() {
     const Snapshot entries = Servers();
     std::vector<std::shared_ptr<PendingResult>> started;
     started.reserve(entries.size());
+    std::vector<Entry> slow;
     for (const bool reachable : {true, false}) {
+        // Orders on open connections go out first: a worker starting on a
+        // slow order would only compete with them for the processor.
+        slow.clear();
         for (const auto& [key, entry] : entries) {
-            if ((entry->GetStateCode() == 0) == reachable) {
-                if (!entry->SendAlarmNow()) {
-                    started.push_back(SendOnWorker(entry));
-                }
+            if ((entry->GetStateCode() == 0) == reachable && !entry->SendAlarmNow()) {
+                slow.push_back(entry);
             }
+        }
+        for (const Entry& entry : slow) {
+            started.push_back(SendOnWorker(entry));
         }
     }
     bool failed = false;
@@ -187,15 +208,21 @@ void AlarmManager::SetChangeIconSink(IChangeIconEvents* sink) {
 }
 
 std::wstring AlarmManager::GetComPort() const {
-    return m_portWatcher ? m_portWatcher->PortName() : std::wstring();
+    const auto watcher = PortWatcher();
+    return watcher ? watcher->PortName() : std::wstring();
 }
 
 HRESULT AlarmManager::SetComPort(const std::wstring& name) {
-    if (m_portWatcher) {
-        m_portWatcher->SetPortName(name);
+    if (const auto watcher = PortWatcher()) {
+        watcher->SetPortName(name);
     }
     KRVN::SaveComPort(name);
     return S_OK;
+}
+
+KRVN::CountedPtr<ComPortWaiter> AlarmManager::PortWatcher() const {
+    std::lock_guard<std::mutex> hold(m_watcherLock);
+    return m_portWatcher;
 }
 
 size_t AlarmManager::ServerCount() const {

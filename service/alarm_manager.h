@@ -105,7 +105,7 @@ public:
     size_t ServerCount() const;
     LONG CurrentState() const noexcept { return m_state.load(); }
     // Null until Start.
-    KRVN::CountedPtr<ComPortWaiter> PortWatcher() const { return m_portWatcher; }
+    KRVN::CountedPtr<ComPortWaiter> PortWatcher() const;
     Snapshot Servers() const;
     LONG ConnectCheckDelay() const noexcept { return m_connectCheckDelay; }
 
@@ -124,9 +124,13 @@ private:
     KRVN::CCritSect m_lock;
     mutable std::mutex m_listLock;
     std::mutex m_checkerControl;
-    // Set once by Start, before any client can call.
+    // Set once by Start; Shutdown may come from the control handler while
+    // Start still runs, so both hand the watcher over under this lock.
+    mutable std::mutex m_watcherLock;
     KRVN::CountedPtr<ComPortWaiter> m_portWatcher;
+    bool m_shutDown = false;
     LONG m_connectCheckDelay = kDefaultConnectCheckDelay;
+    HRESULT m_keyProtection = S_OK;
 
     void StartChecker();
     static std::shared_ptr<PendingResult> SendOnWorker(const Entry& entry);

@@ -7,11 +7,11 @@
 
 namespace {
 
-// Asked of a sink only to reach its process: no client implements it, so a
-// living client answers E_NOINTERFACE and a dead one a disconnection error.
-// {6C0F2B7E-5A43-4D1E-9E2B-8F1D3C7A4B90}
-constexpr IID kLivenessProbeIid = {
-    0x6c0f2b7e, 0x5a43, 0x4d1e, {0x9e, 0x2b, 0x8f, 0x1d, 0x3c, 0x7a, 0x4b, 0x90}};
+// Asked of a sink only to reach its process. A marshallable interface that
+// no sink implements: the proxy must ask the client itself (an interface
+// without a proxy may be refused on this side, dead client or not), a living
+// client answers E_NOINTERFACE and a dead one's call fails.
+const IID& kLivenessProbeIid = IID_IQNServers;
 
 // The port with DTR raised (the button closes DTR onto DSR) and only DSR
 // changes reported, or an empty handle when it cannot be used.

@@ -4,6 +4,8 @@ set(dir ${CMAKE_CURRENT_LIST_DIR})
 add_library(krvn_service_host STATIC
     ${dir}/command_line.cpp
     ${dir}/command_line.h
+    ${dir}/com_security.cpp
+    ${dir}/com_security.h
     ${dir}/event_log.cpp
     ${dir}/event_log.h
     ${dir}/service_installer.cpp

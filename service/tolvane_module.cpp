@@ -9,6 +9,7 @@
 #include "connections/qn_servers.h"
 #include "contract/TolvaneLib.h"
 #include "service/alarm_manager.h"
+#include "service/com_security.h"
 #include "service/qn_alarm.h"
 
 namespace {
@@ -70,8 +71,12 @@ HRESULT CTolvaneModule::RegisterAppId(bool asService) {
         if (!asService) {
             return S_OK;
         }
-        KRVN_RETURN_IF_FAILED(m_registrar.SetLocalService(m_serviceName));
-        return m_installer.Install(KRVN::com::Registrar::ModulePath()) ? S_OK : E_FAIL;
+        // Written only for a service that exists: COM would otherwise try to
+        // start a missing service at every activation.
+        if (!m_installer.Install(KRVN::com::Registrar::ModulePath())) {
+            return E_FAIL;
+        }
+        return m_registrar.SetLocalService(m_serviceName);
     }
     KRVN_CATCH_RETURN()
 }
@@ -139,11 +144,7 @@ HRESULT CTolvaneModule::PreMessageLoop() {
         KRVN_RETURN_IF_FAILED(WatchForShutdown());
     }
     KRVN_RETURN_IF_FAILED(StartAlarmManager());
-    if (m_isService) {
-        KRVN_RETURN_IF_FAILED(
-            ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_NONE,
-                                   RPC_C_IMP_LEVEL_DELEGATE, nullptr, EOAC_NONE, nullptr));
-    }
+    KRVN_RETURN_IF_FAILED(InitializeComSecurity());
     const HRESULT hr = RegisterClassObjects();
     if (FAILED(hr)) {
         m_classObjects.RevokeAll();

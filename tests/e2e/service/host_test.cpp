@@ -91,6 +91,16 @@ void ExpectRegistered(const std::string& localService) {
                                               {"CurVer", Text({{"(Default)", progId}})}}));
     }
     RegistryValues appId = Text({{"(Default)", "Tolvane"}});
+    // Self-relative "O:BAG:BAD:(A;;CCDCSW;;;SY)(A;;CCDCSW;;;BA)(A;;CCDCSW;;;IU)":
+    // local launch, activation and calls for SYSTEM, Administrators and
+    // interactive users only.
+    const RegistryValue permissions{
+        "REG_BINARY",
+        "0100048014000000240000000000000034000000010200000000000520000000200200000102000000000005"
+        "20000000200200000200480003000000000014000B00000001010000000000051200000000001800"
+        "0B00000001020000000000052000000020020000000014000B000000010100000000000504000000"};
+    appId["AccessPermission"] = permissions;
+    appId["LaunchPermission"] = permissions;
     if (!localService.empty()) {
         appId["LocalService"] = RegistryValue{"REG_SZ", localService};
     }

@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <sddl.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -95,6 +98,8 @@ std::vector<std::wstring> Expected(const std::wstring& module) {
     std::vector<std::wstring> lines = {
         L"AppID\\" + kAppId,
         L"AppID\\" + kAppId + L"|@=Tolvane",
+        L"AppID\\" + kAppId + L"|AccessPermission=type 3",
+        L"AppID\\" + kAppId + L"|LaunchPermission=type 3",
         L"AppID\\Tolvane.EXE",
         L"AppID\\Tolvane.EXE|AppID=" + kAppId,
     };
@@ -211,6 +216,38 @@ TEST_F(Registration, LocalServiceValueIsSetReadAndDeleted) {
     EXPECT_EQ(S_FALSE, registrar.GetLocalService(name));
     EXPECT_EQ(S_OK, registrar.DeleteLocalService());
     EXPECT_TRUE(KeyExists(L"AppID\\" + kAppId)) << "only the value goes";
+}
+
+// The AppID's permissions as SDDL, or what went wrong reading them.
+std::wstring Permission(const wchar_t* name) {
+    BYTE descriptor[1024];
+    DWORD size = sizeof descriptor;
+    const std::wstring path = L"AppID\\" + kAppId;
+    if (::RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), name, RRF_RT_REG_BINARY, nullptr,
+                       descriptor, &size) != ERROR_SUCCESS) {
+        return L"<missing>";
+    }
+    wchar_t* text = nullptr;
+    const SECURITY_INFORMATION parts =
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    if (!::IsValidSecurityDescriptor(descriptor) ||
+        !::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, parts,
+                                                                &text, nullptr)) {
+        return L"<not a descriptor>";
+    }
+    const std::wstring result(text);
+    ::LocalFree(text);
+    return result;
+}
+
+TEST_F(Registration, LaunchAndCallAreForLocalSystemAdministratorsAndInteractiveUsers) {
+    ASSERT_EQ(S_OK, registrar.RegisterAppId());
+    // CC, DC and SW: COM_RIGHTS_EXECUTE, _EXECUTE_LOCAL and _ACTIVATE_LOCAL.
+    const wchar_t expected[] = L"O:BAG:BAD:(A;;CCDCSW;;;SY)(A;;CCDCSW;;;BA)(A;;CCDCSW;;;IU)";
+    EXPECT_EQ(expected, Permission(L"LaunchPermission"));
+    EXPECT_EQ(expected, Permission(L"AccessPermission"));
+    EXPECT_EQ(S_OK, registrar.UnregisterAppId());
+    EXPECT_EQ(L"<missing>", Permission(L"AccessPermission"));
 }
 
 // An unquoted path with a blank would let COM start "C:\Program.exe".

@@ -19,6 +19,17 @@ TEST(FindProcessByNameTest, FindsARunningProcessWhateverTheLetterCase) {
     }
 }
 
+TEST(FindProcessByNameTest, ASessionFilterPassesOverOtherSessions) {
+    SubstituteServerProcess server;
+    ASSERT_TRUE(server.Start(L"--listen 127.0.0.1:0"));
+    DWORD session = 0;
+    ASSERT_TRUE(::ProcessIdToSessionId(server.ProcessId(), &session));
+    const KRVN::unique_handle found = FindProcessByName(L"substitute_server.exe", session);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(server.ProcessId(), ::GetProcessId(found.get()));
+    EXPECT_FALSE(FindProcessByName(L"substitute_server.exe", session + 1));
+}
+
 TEST(FindProcessByNameTest, UnknownNameGivesNothing) {
     EXPECT_FALSE(FindProcessByName(L"no-such-program-krvn.exe"));
     EXPECT_FALSE(FindProcessByName(L"substitute_server"));

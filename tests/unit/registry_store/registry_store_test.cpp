@@ -8,6 +8,7 @@
 
 #include "com/bstr.h"
 #include "com/com_object.h"
+#include "config/alarm_key_security.h"
 #include "config/registry_store.h"
 #include "config/typed_blob_part.h"
 #include "connections/qn_server.h"
@@ -68,6 +69,25 @@ TEST_F(ServerListTest, EmptyListIsTheTwoPartImage) {
     ServerObjectList servers;
     EXPECT_EQ(S_OK, KRVN::LoadServerList(servers));
     EXPECT_TRUE(servers.empty());
+}
+
+TEST_F(ServerListTest, OnlySystemAndAdministratorsMayOpenTheKey) {
+    // The ACEs may come back with the inherited-rights flag added.
+    const auto protectedAlone = [](const std::wstring& dacl) {
+        const size_t aces = dacl.find(L'(');
+        return dacl.compare(0, 2, L"D:") == 0 && dacl.substr(0, aces).find(L'P') != dacl.npos &&
+               dacl.substr(aces) == L"(A;OICI;KA;;;SY)(A;OICI;KA;;;BA)";
+    };
+    // A key the store makes is born protected.
+    ASSERT_EQ(S_OK, Save({}));
+    EXPECT_TRUE(protectedAlone(DaclText(kMainKey))) << DaclText(kMainKey);
+    EXPECT_EQ(EmptyServerListImage(), ReadStored(kMainKey, L"ServerConfig").data);
+
+    // A key loosened meanwhile is protected again, its values untouched.
+    SetDacl(kMainKey, L"D:(A;OICI;KA;;;WD)(A;OICI;KR;;;BU)");
+    ASSERT_EQ(S_OK, KRVN::ProtectAlarmKey());
+    EXPECT_TRUE(protectedAlone(DaclText(kMainKey))) << DaclText(kMainKey);
+    EXPECT_EQ(EmptyServerListImage(), ReadStored(kMainKey, L"ServerConfig").data);
 }
 
 TEST_F(ServerListTest, PasswordsAndPortsAreStoredAsText) {

@@ -19,6 +19,8 @@ void DeleteAlarmTree() {
     ASSERT_TRUE(status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) << status;
 }
 
+} // namespace
+
 void SetDacl(const std::wstring& key, const wchar_t* sddl) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
@@ -31,7 +33,25 @@ void SetDacl(const std::wstring& key, const wchar_t* sddl) {
               ::RegSetKeySecurity(handle.get(), DACL_SECURITY_INFORMATION, descriptor));
 }
 
-} // namespace
+std::wstring DaclText(const std::wstring& key) {
+    KRVN::unique_hkey handle;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, READ_CONTROL, handle.put()) !=
+        ERROR_SUCCESS) {
+        return L"<no key>";
+    }
+    BYTE descriptor[1024];
+    DWORD size = sizeof descriptor;
+    wchar_t* text = nullptr;
+    if (::RegGetKeySecurity(handle.get(), DACL_SECURITY_INFORMATION, descriptor, &size) !=
+            ERROR_SUCCESS ||
+        !::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
+        return L"<unreadable>";
+    }
+    const std::wstring result(text);
+    ::LocalFree(text);
+    return result;
+}
 
 void RegistryTest::SetUp() {
     DeleteAlarmTree();

@@ -26,6 +26,11 @@ inline constexpr wchar_t kLegacyListKey[] =
 inline constexpr wchar_t kLegacyPortKey[] =
     L"SOFTWARE\\Corvane\\Alarm\\Plugins\\RBEvents\\Parameters";
 
+// Replaces the DACL of HKLM\key.
+void SetDacl(const std::wstring& key, const wchar_t* sddl);
+// The DACL of HKLM\key as SDDL.
+std::wstring DaclText(const std::wstring& key);
+
 class RegistryTest : public ::testing::Test {
 protected:
     void SetUp() override;

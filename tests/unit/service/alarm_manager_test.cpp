@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "service/alarm_manager.h"
+#include "service/com_port_waiter.h"
 #include "tests/unit/connections/refusing_port.h"
 #include "tests/unit/connections/substitute_server_process.h"
 #include "tests/unit/connections/test_environment.h"
@@ -185,6 +186,18 @@ TEST_F(AlarmManagerTest, StartListsTheSavedServersAndWatchesTheSavedPort) {
     servers[1].second->GetServer()->get_Port(&port);
     EXPECT_EQ(7u, port);
     EXPECT_EQ(3600, started.ConnectCheckDelay());
+    EXPECT_EQ(L"COM9", started.GetComPort());
+}
+
+TEST_F(AlarmManagerTest, AStopDuringStartUpLeavesThePortUnwatched) {
+    AlarmRegistry::SetCheckDelay(3600);
+    m_manager.SetComPort(L"COM9");
+
+    AlarmManager started;
+    started.Shutdown();
+    started.Start();
+    ASSERT_TRUE(started.PortWatcher());
+    EXPECT_FALSE(started.PortWatcher()->IsRunning());
     EXPECT_EQ(L"COM9", started.GetComPort());
 }
 
