@@ -7,6 +7,8 @@
 //   through a fresh AlarmManager, its port watcher and its alarm pass;
 //   beside it the same measure for a plain loop of send("unmount") on N
 //   open sockets, and the ratio of the two.
+// - For N = 10 and 100: the same press with an RPC server listed first that
+//   answers its probe but never an order, against the press without it.
 // - The CPU time of one connection-checker tick over 100 connected socket
 //   servers (nothing is sent: every connection is up).
 //
@@ -20,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,6 +49,10 @@ using krvn_test::SubstituteServerProcess;
 constexpr int kMaxServers = 200;
 constexpr int kTickServers = 100;
 constexpr DWORD kWaitMs = 20000;
+// An alarm pass gives up on a server still busy after about this long; the
+// watcher sees the next change only once its pass is over.
+constexpr DWORD kPassBoundMs = 10000;
+constexpr DWORD kPassSlackMs = 2000;
 
 // Milliseconds since midnight UTC, the clock of the substitute server's log.
 long long NowMs() {
@@ -65,6 +72,10 @@ std::wstring StateFile(const wchar_t* name) {
 
 bool Exists(const std::wstring& path) {
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool Pressed() {
+    return Exists(StateFile(L"pressed"));
 }
 
 void SetButton(bool pressed) {
@@ -109,17 +120,29 @@ KRVN::com_ptr<IQNServer> MakeServer(const std::wstring& address, ULONG port) {
     return server;
 }
 
+bool Listed(AlarmManager& manager, const std::wstring& address, ULONG port) {
+    if (const std::int32_t code = manager.TryConnectAdd(MakeServer(address, port).get())) {
+        std::printf("probe of %ls failed: %d\n", address.c_str(), code);
+        return false;
+    }
+    return true;
+}
+
 // A manager with n connected socket servers, watching the button's port.
-std::unique_ptr<AlarmManager> MakeManager(int n, ULONG port, const std::wstring& portName) {
+// With an RPC server listed first, that one takes the first address (it
+// sorts first) and the socket servers the next n.
+std::unique_ptr<AlarmManager> MakeManager(int n, ULONG port, const std::wstring& portName,
+                                          bool rpcFirst = false) {
     // The DTR flag stays after a port is closed; Start may open the port
     // stored by an earlier manager.
     ::DeleteFileW(StateFile(L"dtr").c_str());
     auto manager = std::make_unique<AlarmManager>();
     manager->Start();
-    for (int i = 0; i < n; ++i) {
-        if (const std::int32_t code =
-                manager->TryConnectAdd(MakeServer(ServerAddress(i), port).get())) {
-            std::printf("probe of %ls failed: %d\n", ServerAddress(i).c_str(), code);
+    if (rpcFirst && !Listed(*manager, ServerAddress(0), 0)) {
+        return nullptr;
+    }
+    for (int i = rpcFirst ? 1 : 0, end = i + n; i < end; ++i) {
+        if (!Listed(*manager, ServerAddress(i), port)) {
             return nullptr;
         }
     }
@@ -136,19 +159,20 @@ std::unique_ptr<AlarmManager> MakeManager(int n, ULONG port, const std::wstring&
     return manager;
 }
 
-bool BenchButton(const SubstituteServerProcess& server, int n, int rounds,
-                 const std::wstring& portName) {
+// The median press time (ms), or -1 when the bench could not run.
+double BenchButton(const SubstituteServerProcess& server, int n, int rounds,
+                   const std::wstring& portName) {
     const auto manager = MakeManager(n, server.Port(), portName);
     std::vector<unique_socket> plain;
     for (int i = 0; i < n && manager; ++i) {
         plain.push_back(OpenPlain(i, server.Port()));
         if (!plain.back()) {
             std::printf("plain connection to %ls failed\n", ServerAddress(i).c_str());
-            return false;
+            return -1;
         }
     }
     if (!manager) {
-        return false;
+        return -1;
     }
     std::vector<double> button;
     std::vector<double> loop;
@@ -162,7 +186,7 @@ bool BenchButton(const SubstituteServerProcess& server, int n, int rounds,
             const long long last = WaitForUnmounts(server, expected);
             if (last < 0) {
                 std::printf("N=%d: the alarm pass did not reach every server\n", n);
-                return false;
+                return -1;
             }
             button.push_back(static_cast<double>(last - start));
             ::Sleep(50);
@@ -175,7 +199,7 @@ bool BenchButton(const SubstituteServerProcess& server, int n, int rounds,
         const long long last = WaitForUnmounts(server, expected);
         if (last < 0) {
             std::printf("N=%d: the plain loop did not reach every server\n", n);
-            return false;
+            return -1;
         }
         loop.push_back(static_cast<double>(last - start));
         ::Sleep(50);
@@ -185,6 +209,48 @@ bool BenchButton(const SubstituteServerProcess& server, int n, int rounds,
     std::printf("%5d %18.0f %18.0f %10.2f\n", n, buttonMs, loopMs,
                 loopMs > 0 ? buttonMs / loopMs : 0.0);
     std::printf("row: button_press %d %.0f %.0f ms\n", n, buttonMs, loopMs);
+    return buttonMs;
+}
+
+// presses changes of the button with n connected socket servers behind an RPC
+// server, listed first, that answers its probe but never an order; beside it
+// the press without that server (withoutMs, -1 when unknown).
+bool BenchHungButton(const SubstituteServerProcess& server, int n, int presses,
+                     const std::wstring& portName, double withoutMs) {
+    std::unique_ptr<AlarmManager> manager;
+    // Stopped before the manager goes: it then answers the orders it holds,
+    // so no pass of the manager waits on it any more.
+    SubstituteServerProcess hung;
+    if (const auto started = hung.Start(L"--rpc --rpc-hang alarm --password secret"); !started) {
+        std::printf("%s\n", started.message());
+        return false;
+    }
+    manager = MakeManager(n, server.Port(), portName, true);
+    if (!manager) {
+        return false;
+    }
+    std::vector<double> button;
+    size_t expected = UnmountTimes(server).size();
+    for (int press = 0; press < presses; ++press) {
+        const long long start = NowMs();
+        SetButton(!Pressed());
+        expected += n;
+        const long long last = WaitForUnmounts(server, expected);
+        if (last < 0) {
+            std::printf("N=%d, hung server first: the alarm pass did not reach every server\n", n);
+            return false;
+        }
+        button.push_back(static_cast<double>(last - start));
+        ::Sleep(static_cast<DWORD>(std::max(0LL, start + kPassBoundMs + kPassSlackMs - NowMs())));
+    }
+    const double buttonMs = Median(button);
+    std::printf("%5d %18.0f %18.0f %10.2f\n", n, buttonMs, withoutMs,
+                withoutMs > 0 ? buttonMs / withoutMs : 0.0);
+    if (withoutMs < 0) {
+        std::printf("row: button_press_hung %d %.0f - ms\n", n, buttonMs);
+    } else {
+        std::printf("row: button_press_hung %d %.0f %.0f ms\n", n, buttonMs, withoutMs);
+    }
     return true;
 }
 
@@ -276,8 +342,17 @@ int wmain(int argc, wchar_t** argv) {
                 rounds);
     std::printf("%5s %18s %18s %10s\n", "N", "button+alarm pass", "plain send loop", "ratio");
     bool ok = true;
+    std::map<int, double> withoutHung;
     for (const int n : {1, 10, 100, kMaxServers}) {
-        ok = BenchButton(server, n, rounds, portName) && ok;
+        withoutHung[n] = BenchButton(server, n, rounds, portName);
+        ok = withoutHung[n] >= 0 && ok;
+    }
+    std::printf("the same with an RPC server listed first that never answers an order, median of "
+                "%d presses (ms)\n",
+                rounds);
+    std::printf("%5s %18s %18s %10s\n", "N", "with hung server", "without", "ratio");
+    for (const int n : {10, 100}) {
+        ok = BenchHungButton(server, n, rounds, portName, withoutHung[n]) && ok;
     }
     ok = BenchTick(server, ticks, portName) && ok;
     return ok ? 0 : 1;

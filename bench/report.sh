@@ -2,7 +2,7 @@
 # Runs every benchmark and prints one table of their figures (README.md,
 # "Report").
 #   bench/report.sh [build dir] [--quick]
-# --quick takes about 2 minutes, the defaults about 4-5.
+# --quick takes about 4-5 minutes, the defaults about 6-8.
 # Timings are not checked: the report fails only when a benchmark does not
 # run to its end or a figure of the table is missing from its output.
 set -eu
@@ -21,7 +21,7 @@ for arg in "$@"; do
     esac
 done
 
-# Counts for a report of about two minutes; without --quick each benchmark
+# Counts for a report of a few minutes; without --quick each benchmark
 # keeps its own defaults.
 alarm_args=()
 button_args=()
@@ -59,6 +59,8 @@ rows='button_bench|button_press|1|press -> last unmount, in process
 button_bench|button_press|10|press -> last unmount, in process
 button_bench|button_press|100|press -> last unmount, in process
 button_bench|button_press|200|press -> last unmount, in process
+button_bench|button_press_hung|10|same, a hung RPC server listed first
+button_bench|button_press_hung|100|same, a hung RPC server listed first
 alarm_bench|holder_alarm|1|alarm round through N ConnectorHolders
 alarm_bench|holder_alarm|10|alarm round through N ConnectorHolders
 alarm_bench|holder_alarm|100|alarm round through N ConnectorHolders
@@ -108,7 +110,8 @@ table=$logs/table.txt
     done <<<"$rows"
     printf '%s\n' "$(printf '%.0s-' {1..84})"
     echo "baseline: a plain send(\"unmount\") loop on N open sockets for the press and alarm"
-    echo "rows; after 5 ticks for the working-set and handle rows. ratio = value / baseline."
+    echo "rows; the press without the hung server for the hung rows; after 5 ticks for the"
+    echo "working-set and handle rows. ratio = value / baseline."
     echo "raw output: $logs/{alarm_bench,button_bench,service_bench}.log"
 } >"$table"
 cat "$table"

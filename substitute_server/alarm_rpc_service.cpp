@@ -7,6 +7,8 @@ namespace {
 const char kWhere[] = "ncacn_np:\\pipe\\qnvx\\qnsrv_alarm";
 // Result of RemoteOpen for a wrong password when no other result was chosen.
 constexpr long kLogonFailure = ERROR_LOGON_FAILURE;
+// Result of a hung call, answered only as the server stops.
+constexpr long kStopping = ERROR_SHUTDOWN_IN_PROGRESS;
 
 // The stub's routines reach the one service of the process through this.
 AlarmRpcService* g_service = nullptr;
@@ -65,6 +67,7 @@ AlarmRpcService::AlarmRpcService(EventLog& log, const Options& options)
 }
 
 AlarmRpcService::~AlarmRpcService() {
+    m_release.SetEvent();
     if (m_listening) {
         ::RpcMgmtStopServerListening(nullptr);
         ::RpcMgmtWaitServerListen();
@@ -129,7 +132,9 @@ RPC_STATUS AlarmRpcService::Start() {
 
 long AlarmRpcService::Open(const wchar_t* password, ALARM_CONTEXT* context) {
     long result = 0;
-    if (m_options.openResultGiven) {
+    if (Hangs(RpcHang::Open)) {
+        result = Hang("RemoteOpen");
+    } else if (m_options.openResultGiven) {
         result = m_options.openResult;
     } else if (m_options.password != password) {
         result = kLogonFailure;
@@ -142,8 +147,10 @@ long AlarmRpcService::Open(const wchar_t* password, ALARM_CONTEXT* context) {
 }
 
 long AlarmRpcService::Alarm(ALARM_CONTEXT context) {
-    m_log.Write(kWhere, "RemoteAlarm", "ctx=" + ContextId(context) + " result=0");
-    return 0;
+    const long result = Hangs(RpcHang::Alarm) ? Hang("RemoteAlarm") : 0;
+    m_log.Write(kWhere, "RemoteAlarm",
+                "ctx=" + ContextId(context) + " result=" + std::to_string(result));
+    return result;
 }
 
 long AlarmRpcService::Close(ALARM_CONTEXT* context) {
@@ -156,6 +163,16 @@ long AlarmRpcService::Close(ALARM_CONTEXT* context) {
 void AlarmRpcService::Rundown(ALARM_CONTEXT context) {
     m_log.Write(kWhere, "rundown", "ctx=" + ContextId(context));
     delete static_cast<AlarmContext*>(context);
+}
+
+bool AlarmRpcService::Hangs(RpcHang procedure) {
+    return m_options.rpcHang == procedure && m_hangCandidates++ >= m_options.rpcHangAfter;
+}
+
+long AlarmRpcService::Hang(const char* procedure) {
+    m_log.Write(kWhere, "hang", std::string("proc=") + procedure);
+    ::WaitForSingleObject(m_release.get(), INFINITE);
+    return kStopping;
 }
 
 void AlarmRpcService::LogRequest(const RPC_MESSAGE& message) {

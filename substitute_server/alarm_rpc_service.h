@@ -9,6 +9,7 @@
 #include <atomic>
 #include <string>
 
+#include "common/unique_handle.h"
 #include "connections/alarm_rpc_server.h"
 #include "substitute_server/event_log.h"
 #include "substitute_server/options.h"
@@ -32,6 +33,12 @@ public:
     void LogRequest(const RPC_MESSAGE& message);
 
 private:
+    // Whether this call of the procedure is one that is never answered.
+    bool Hangs(RpcHang procedure);
+    // Holds the calling runtime thread until the service is destroyed, then
+    // gives the result a stopping server answers with.
+    long Hang(const char* procedure);
+
     EventLog& m_log;
     const Options& m_options;
     RPC_SERVER_INTERFACE m_interface;
@@ -41,4 +48,8 @@ private:
     bool m_mapped = false;
     bool m_listening = false;
     std::atomic<int> m_nextContext{1};
+    std::atomic<int> m_hangCandidates{0};
+    // Set when the service goes: hung calls must end before the runtime
+    // stops listening, which waits for every call in progress.
+    KRVN::unique_event m_release = KRVN::unique_event::create(true, false);
 };

@@ -8,7 +8,7 @@ const wchar_t* const kUsage =
     L"         [--listen FIRST[-LAST]:PORT]... [--password TEXT] [--refuse]\n"
     L"         [--reply yes|yes-crlf|YES|ye|none|split|silent]\n"
     L"         [--close-after MS] [--reset-after MS]\n"
-    L"         [--rpc] [--open-result N]\n"
+    L"         [--rpc] [--open-result N] [--rpc-hang open|alarm] [--rpc-hang-after N]\n"
     L"         [--stop-event NAME] [--lifetime SECONDS]\n";
 
 namespace {
@@ -116,8 +116,9 @@ bool ParseOptions(int argc, const wchar_t* const* argv, Options& options, std::w
             continue;
         }
         static const wchar_t* const kValueOptions[] = {
-            L"--log",         L"--password",    L"--stop-event",  L"--listen",  L"--reply",
-            L"--close-after", L"--reset-after", L"--open-result", L"--lifetime"};
+            L"--log",      L"--password",    L"--stop-event",    L"--listen",
+            L"--reply",    L"--close-after", L"--reset-after",   L"--open-result",
+            L"--lifetime", L"--rpc-hang",    L"--rpc-hang-after"};
         bool known = false;
         for (const wchar_t* option : kValueOptions) {
             known = known || name == option;
@@ -156,6 +157,18 @@ bool ParseOptions(int argc, const wchar_t* const* argv, Options& options, std::w
             }
             (name == L"--close-after" ? options.closeAfterMs : options.resetAfterMs) =
                 static_cast<int>(number);
+        } else if (name == L"--rpc-hang") {
+            if (value != L"open" && value != L"alarm") {
+                error = L"bad --rpc-hang " + value + L" (open or alarm)";
+                return false;
+            }
+            options.rpcHang = value == L"open" ? RpcHang::Open : RpcHang::Alarm;
+        } else if (name == L"--rpc-hang-after") {
+            if (!ParseNumber(value, 0, INT32_MAX, number)) {
+                error = L"bad --rpc-hang-after " + value;
+                return false;
+            }
+            options.rpcHangAfter = static_cast<int>(number);
         } else if (name == L"--open-result") {
             if (!ParseNumber(value, INT32_MIN, INT32_MAX, number)) {
                 error = L"bad --open-result " + value;
@@ -173,6 +186,10 @@ bool ParseOptions(int argc, const wchar_t* const* argv, Options& options, std::w
     }
     if (options.logPath.empty() && !options.echo) {
         error = L"give --log FILE or --echo";
+        return false;
+    }
+    if (options.rpcHang != RpcHang::None && !options.rpc) {
+        error = L"--rpc-hang needs --rpc";
         return false;
     }
     if (options.listen.empty() && !options.rpc) {

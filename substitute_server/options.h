@@ -16,6 +16,13 @@ enum class ReplyMode {
     Silent,  // never answers and keeps the connection
 };
 
+// The RPC procedure that is never answered, once its first calls were.
+enum class RpcHang {
+    None,
+    Open,  // RemoteOpen
+    Alarm, // RemoteAlarm
+};
+
 // Consecutive IPv4 addresses (host byte order) listening on one port; port 0
 // lets the system choose one port for the whole range.
 struct ListenRange {
@@ -36,6 +43,8 @@ struct Options {
     bool rpc = false;
     bool openResultGiven = false;
     long openResult = 0;
+    RpcHang rpcHang = RpcHang::None;
+    int rpcHangAfter = 0; // calls of that procedure answered before the hang begins
     std::wstring stopEvent;
     int lifetimeSeconds = 0;
 };

@@ -2,12 +2,15 @@
 // of the red button afterwards must still unmount every disk server that is
 // up, and the service must keep answering its clients.
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <future>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,6 +30,7 @@
 namespace krvn_e2e {
 namespace {
 
+using krvn_test::LogEvent;
 using krvn_test::SubstituteServerProcess;
 
 // Long enough that no check runs while a test presses the button.
@@ -35,6 +39,13 @@ constexpr DWORD kWaitMs = 10000;
 // A change of the line that comes while the watcher is still busy with the
 // last one can be missed: the next change waits until that one took effect.
 constexpr DWORD kSettleMs = 300;
+// An alarm pass gives up on a server still busy after this long, and so does
+// each RPC step of a probe.
+constexpr DWORD kBoundMs = 10000;
+// Room for Wine's scheduling on a loaded machine, on top of a bound.
+constexpr DWORD kSlackMs = 3000;
+// Sorts before the socket servers' addresses: listed first.
+constexpr wchar_t kFirstRpcAddress[] = L"127.0.0.1";
 
 std::wstring Listen(const wchar_t* address, const wchar_t* extra = L"") {
     return std::wstring(L"--listen ") + address + L":0" + kSubstituteOptions + extra;
@@ -51,13 +62,87 @@ std::wstring Listen(const wchar_t* address, const wchar_t* extra = L"") {
     return ::testing::AssertionSuccess();
 }
 
-// TryConnect on a thread of its own, so the test can watch the service while
-// the probe runs.
-std::future<LONG> TryConnectAsync(const ServiceClient& client, ServerSettings settings) {
-    return std::async(std::launch::async, [&client, settings] {
+// A call to the service on a thread of its own, so the test can watch the
+// service, and time the call, while it runs. The future waits for the call
+// when it goes: whatever the call may hang on must be ended before that.
+template <typename Call> auto CallAsync(Call call) {
+    return std::async(std::launch::async, [call] {
         const KRVN::unique_couninitialize apartment(COINIT_MULTITHREADED);
-        return static_cast<LONG>(client.TryConnect(settings));
+        return call();
     });
+}
+
+std::future<HRESULT> TryConnectAsync(const ServiceClient& client, ServerSettings settings) {
+    return CallAsync([&client, settings] { return client.TryConnect(settings); });
+}
+
+bool ReadyWithin(const std::future<HRESULT>& call, DWORD ms) {
+    return call.wait_for(std::chrono::milliseconds(ms)) == std::future_status::ready;
+}
+
+long long Milliseconds(const FILETIME& time) {
+    return static_cast<long long>(
+        ULARGE_INTEGER{{time.dwLowDateTime, time.dwHighDateTime}}.QuadPart / 10000);
+}
+
+// Milliseconds of UTC time, the clock of the substitute servers' logs.
+long long UtcMs() {
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    return Milliseconds(now);
+}
+
+long long UtcMs(const LogEvent& event) {
+    SYSTEMTIME at{};
+    FILETIME time;
+    if (std::sscanf(event.time.c_str(), "%hu-%hu-%huT%hu:%hu:%hu.%huZ", &at.wYear, &at.wMonth,
+                    &at.wDay, &at.wHour, &at.wMinute, &at.wSecond, &at.wMilliseconds) != 7 ||
+        !::SystemTimeToFileTime(&at, &time)) {
+        return -1;
+    }
+    return Milliseconds(time);
+}
+
+// An established TCP connection to address:port as the kernel sees it
+// (/proc/net/tcp, drive Z: under Wine): its pending timer and when it fires.
+struct KernelConnection {
+    int timer = 0; // 2: keep-alive
+    long long firesInMs = 0;
+};
+constexpr int kKeepAliveTimer = 2;
+// The kernel counts timers in clock ticks of 10 ms.
+constexpr long long kTickMs = 10;
+
+std::vector<KernelConnection> KernelConnectionsTo(const char* address, std::uint16_t port) {
+    std::vector<KernelConnection> found;
+    const KRVN::unique_hfile table(::CreateFileW(L"Z:\\proc\\net\\tcp", GENERIC_READ,
+                                                 FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string text;
+    char buffer[8192];
+    DWORD read = 0;
+    while (table && ::ReadFile(table.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
+        text.append(buffer, read);
+    }
+    // The peer as the table writes it: the address's four bytes as one
+    // number of this little-endian machine, the port in network order.
+    char peer[16];
+    std::snprintf(peer, sizeof peer, "%08X:%04X", static_cast<unsigned>(::inet_addr(address)),
+                  port);
+    std::istringstream lines(text);
+    std::string line;
+    std::getline(lines, line); // the column titles
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues, timer;
+        fields >> slot >> local >> remote >> state >> queues >> timer;
+        if (remote != peer || state != "01" || timer.size() != 11) {
+            continue;
+        }
+        found.push_back({std::stoi(timer.substr(0, 2), nullptr, 16),
+                         std::stoll(timer.substr(3), nullptr, 16) * kTickMs});
+    }
+    return found;
 }
 
 class FaultTest : public ButtonServiceTest {
@@ -69,6 +154,7 @@ protected:
     bool Toggle() {
         ::Sleep(kSettleMs);
         m_held = !m_held;
+        m_changedAt = UtcMs();
         return m_held ? VirtualButton::Press() : VirtualButton::Release();
     }
 
@@ -121,6 +207,29 @@ protected:
         return ::testing::AssertionSuccess();
     }
 
+    // As PressReaches, and each of the servers got its order at most withinMs
+    // after the line changed.
+    ::testing::AssertionResult
+    PressReachesWithin(const std::vector<const SubstituteServerProcess*>& disks,
+                       long long withinMs) {
+        std::vector<size_t> before;
+        for (const auto* disk : disks) {
+            before.push_back(disk->Events("unmount").size());
+        }
+        if (auto reached = PressReaches(disks); !reached) {
+            return reached;
+        }
+        for (size_t i = 0; i < disks.size(); ++i) {
+            const long long at = UtcMs(disks[i]->Events("unmount")[before[i]]);
+            const long long took = at - m_changedAt;
+            if (at < 0 || took > withinMs) {
+                return ::testing::AssertionFailure()
+                       << "server " << i << " got its order " << took << " ms after the press";
+            }
+        }
+        return ::testing::AssertionSuccess();
+    }
+
     // Stops the service under the client's objects; the next Connect starts it.
     ::testing::AssertionResult Restart() {
         m_client.Disconnect();
@@ -138,6 +247,7 @@ protected:
     }
 
     bool m_held = false;
+    long long m_changedAt = 0; // UtcMs of the last change of the line
 };
 
 // The sink client program: advised for presses and icon changes, then idle.
@@ -150,12 +260,15 @@ public:
         }
     }
 
-    ::testing::AssertionResult Start() {
+    // forward: its SetSendRedButtonCallback; pressSeconds: how long its sink
+    // takes to answer a press.
+    ::testing::AssertionResult Start(LONG forward = 1, DWORD pressSeconds = 0) {
         const std::wstring eventName =
             L"krvn-sink-client-" + std::to_wstring(::GetCurrentProcessId());
         const KRVN::unique_handle ready(::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
-        std::wstring commandLine =
-            std::wstring(L"\"") + KRVN_SINK_CLIENT + L"\" " + eventName + L" 120";
+        std::wstring commandLine = std::wstring(L"\"") + KRVN_SINK_CLIENT + L"\" " + eventName +
+                                   L" 120 " + std::to_wstring(forward) + L" " +
+                                   std::to_wstring(pressSeconds);
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION info{};
@@ -187,15 +300,20 @@ private:
     KRVN::unique_handle m_process;
 };
 
-TEST_F(FaultTest, ADeadClientsSinkNoLongerSwallowsPresses) {
+// A client killed while it holds the red button, whether its presses are
+// forwarded to it (1) or ignored (0).
+class DeadClientTest : public FaultTest, public ::testing::WithParamInterface<LONG> {};
+
+TEST_P(DeadClientTest, ItsSinkNoLongerSwallowsPresses) {
     SubstituteServerProcess disk;
     ASSERT_TRUE(disk.Start(Listen(L"127.0.0.2")));
     ASSERT_TRUE(Install());
     ASSERT_EQ(0, m_client.TryConnect({L"127.0.0.2", kPassword, disk.Port()}));
 
     SinkClient client;
-    ASSERT_TRUE(client.Start());
-    // While the client lives, its sink takes the press: no alarm.
+    ASSERT_TRUE(client.Start(GetParam()));
+    // While the client lives, its sink takes the press (forwarded or ignored):
+    // no alarm.
     ASSERT_TRUE(Toggle());
     ::Sleep(1000);
     EXPECT_EQ(0u, disk.Events("unmount").size());
@@ -207,6 +325,23 @@ TEST_F(FaultTest, ADeadClientsSinkNoLongerSwallowsPresses) {
     ASSERT_EQ(S_OK, m_client.Servers()->RefreshState());
     EXPECT_TRUE(m_client.WaitForState(AllConnected, kWaitMs));
     EXPECT_TRUE(PressReaches({&disk}));
+}
+
+INSTANTIATE_TEST_SUITE_P(ForwardFlags, DeadClientTest, ::testing::Values(1, 0),
+                         [](const ::testing::TestParamInfo<LONG>& flag) {
+                             return flag.param == 1 ? "Forwarded" : "Ignored";
+                         });
+
+TEST_F(FaultTest, ASinkThatDoesNotAnswerDoesNotHoldThePress) {
+    SubstituteServerProcess disk;
+    ASSERT_TRUE(disk.Start(Listen(L"127.0.0.2")));
+    ASSERT_TRUE(Install());
+    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.2", disk)));
+
+    SinkClient client;
+    ASSERT_TRUE(client.Start(1, 60));
+    EXPECT_TRUE(PressReachesWithin({&disk}, 3000)) << "the press the sink sits on";
+    EXPECT_TRUE(PressReachesWithin({&disk}, 3000)) << "the next one";
 }
 
 // A living client's sink that fails every press with the same result.
@@ -336,6 +471,58 @@ TEST_F(FaultTest, AServerThatResetsItsConnections) {
     EXPECT_TRUE(PressReaches({&disk}));
 }
 
+TEST_F(FaultTest, AConnectionClosedSinceTheLastCheckIsMadeAgainForTheOrder) {
+    SubstituteServerProcess refusingRpc;
+    SubstituteServerProcess closing;
+    SubstituteServerProcess disk;
+    // Tells whether an order fell back to RPC, and fails it if so.
+    ASSERT_TRUE(refusingRpc.Start(L"--rpc --open-result 5"));
+    ASSERT_TRUE(closing.Start(Listen(L"127.0.0.2", L" --close-after 500")));
+    ASSERT_TRUE(disk.Start(Listen(L"127.0.0.3")));
+    ASSERT_TRUE(Install());
+    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.2", closing)));
+    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.3", disk)));
+    // Closed with a FIN after its check; the next check is far away.
+    ASSERT_TRUE(closing.WaitForEvents("closed", 1, kWaitMs)) << closing.LogText();
+
+    EXPECT_TRUE(PressReaches({&closing, &disk}));
+    const auto orders = closing.Events("unmount");
+    EXPECT_TRUE(orders.empty() || orders.back().Field("conn") != "1")
+        << "the order went out on the closed connection";
+
+    ASSERT_TRUE(closing.WaitForEvents("closed", 2, kWaitMs)) << closing.LogText();
+    const size_t before = closing.Events("unmount").size();
+    EXPECT_EQ(S_OK, m_client.Servers()->SendAlarm()) << "an order sent again counts as sent";
+    EXPECT_TRUE(closing.WaitForEvents("unmount", before + 1, kWaitMs)) << closing.LogText();
+    EXPECT_EQ(0u, refusingRpc.Events("RemoteOpen").size()) << "RPC while a connection was possible";
+
+    // Gone for good: no connection, so the order goes over RPC, which refuses it.
+    ASSERT_TRUE(Kill(closing.ProcessId()));
+    const size_t opens = refusingRpc.Events("RemoteOpen").size();
+    EXPECT_TRUE(FAILED(m_client.Servers()->SendAlarm()));
+    EXPECT_EQ(opens + 1, refusingRpc.Events("RemoteOpen").size());
+    EXPECT_TRUE(PressReaches({&disk}));
+}
+
+TEST_F(FaultTest, AlarmConnectionsAreKeptAliveToNoticeAVanishedPeer) {
+    // A peer gone without a FIN (power, cable) is seen only by keep-alive;
+    // the system's default would wait two hours before its first probe.
+    constexpr long long kIdleMs = 10000;
+    SubstituteServerProcess first;
+    SubstituteServerProcess second;
+    ASSERT_TRUE(first.Start(Listen(L"127.0.0.2")));
+    ASSERT_TRUE(second.Start(Listen(L"127.0.0.3")));
+    ASSERT_TRUE(Install());
+    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.2", first)));
+    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.3", second)));
+    for (const auto& [address, disk] : {std::pair{"127.0.0.2", &first}, {"127.0.0.3", &second}}) {
+        const auto connections = KernelConnectionsTo(address, disk->Port());
+        ASSERT_EQ(1u, connections.size()) << address;
+        EXPECT_EQ(kKeepAliveTimer, connections[0].timer) << address;
+        EXPECT_LE(connections[0].firesInMs, kIdleMs + 1000) << address;
+    }
+}
+
 TEST_F(FaultTest, ARefusedPasswordFallsBackToRpc) {
     SubstituteServerProcess refusing;
     SubstituteServerProcess disk;
@@ -392,6 +579,56 @@ TEST_F(FaultTest, AnAbsentRpcServerDoesNotHoldUpTheOthers) {
     ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.3", disk)));
     EXPECT_TRUE(PressReaches({&disk}));
     EXPECT_TRUE(PressReaches({&disk}));
+}
+
+TEST_F(FaultTest, AnRpcServerThatNeverAnswersHoldsUpNoOneElse) {
+    std::future<HRESULT> alarm;
+    std::future<LONG> count;
+    std::future<HRESULT> removal;
+    // Declared after the calls that may wait for it: it stops first and so
+    // ends whatever still hangs on it.
+    SubstituteServerProcess hung;
+    SubstituteServerProcess first;
+    SubstituteServerProcess second;
+    ASSERT_TRUE(hung.Start(std::wstring(kSubstituteOptions) +
+                           L" --rpc --rpc-hang open --rpc-hang-after 1"));
+    ASSERT_TRUE(first.Start(Listen(L"127.0.0.2")));
+    ASSERT_TRUE(second.Start(Listen(L"127.0.0.3")));
+    ASSERT_TRUE(Install());
+    // Its one answered open: listed as reachable, first of the list.
+    ASSERT_EQ(0, m_client.TryConnect({kFirstRpcAddress, kPassword, 0}));
+    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.2", first)));
+    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.3", second)));
+
+    EXPECT_TRUE(PressReachesWithin({&first, &second}, 100));
+    EXPECT_TRUE(hung.WaitForEvents("hang", 1, kWaitMs)) << hung.LogText();
+
+    alarm = CallAsync([this] { return m_client.Servers()->SendAlarm(); });
+    if (ReadyWithin(alarm, kBoundMs + kSlackMs)) {
+        const HRESULT result = alarm.get();
+        EXPECT_TRUE(FAILED(result)) << "0x" << std::hex << result;
+    } else {
+        ADD_FAILURE() << "SendAlarm waits on the hung server";
+    }
+
+    // The next check's probe hangs in its turn; the list stays usable.
+    const size_t hangs = hung.Events("hang").size();
+    ASSERT_EQ(S_OK, m_client.Servers()->RefreshState());
+    ASSERT_TRUE(hung.WaitForEvents("hang", hangs + 1, kWaitMs)) << hung.LogText();
+    count = CallAsync([this] { return m_client.Count(); });
+    if (count.wait_for(std::chrono::seconds(1)) == std::future_status::ready) {
+        EXPECT_EQ(3, count.get());
+    } else {
+        ADD_FAILURE() << "Count waits for the hung probe";
+    }
+    removal = CallAsync([this] { return m_client.Remove(kFirstRpcAddress); });
+    if (ReadyWithin(removal, kBoundMs + kSlackMs)) {
+        EXPECT_EQ(S_OK, removal.get());
+        EXPECT_EQ(2, m_client.Count());
+        EXPECT_TRUE(PressReaches({&first, &second}));
+    } else {
+        ADD_FAILURE() << "Remove waits for the hung probe";
+    }
 }
 
 TEST_F(FaultTest, CallsAfterTheServiceStoppedFailInsteadOfHanging) {
