@@ -29,6 +29,7 @@ constexpr wchar_t kLegacyPortSuffix[] = L"\\Plugins\\RBEvents\\Parameters";
 constexpr wchar_t kServerListValue[] = L"ServerConfig";
 constexpr wchar_t kComPortValue[] = L"COM";
 constexpr wchar_t kCheckDelayValue[] = L"ConnectCheckDelay";
+constexpr wchar_t kAdminOnlyValue[] = L"AdminOnlyConfiguration";
 
 // Part 0 of the current server-list image.
 constexpr wchar_t kFormatTag[] = L"alrm_4.2";
@@ -259,6 +260,14 @@ HRESULT LoadConnectCheckDelay(LONG& delaySeconds) {
         return S_OK;
     }
     KRVN_CATCH_RETURN()
+}
+
+bool LoadAdminOnly() {
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    return ::RegGetValueW(HKEY_LOCAL_MACHINE, kAlarmKeyPath, kAdminOnlyValue, RRF_RT_REG_DWORD,
+                          nullptr, &value, &size) == ERROR_SUCCESS &&
+           value != 0;
 }
 
 } // namespace KRVN

@@ -34,4 +34,8 @@ HRESULT SaveComPort(const std::wstring& name);
 // Leaves delaySeconds untouched unless a REG_DWORD value was read.
 HRESULT LoadConnectCheckDelay(LONG& delaySeconds);
 
+// Whether only administrators may change the configuration: a non-zero
+// REG_DWORD "AdminOnlyConfiguration"; anything else (or nothing) is off.
+bool LoadAdminOnly();
+
 } // namespace KRVN

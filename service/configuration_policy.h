@@ -1,0 +1,28 @@
+#pragma once
+// Who may change the service's configuration and read the disk servers'
+// passwords. By default everyone who may call the service; with the
+// registry value "AdminOnlyConfiguration" (a DWORD under the settings key)
+// non-zero, only SYSTEM, Administrators and the service's own code.
+// Everyone keeps the list, the states, the alarm, the refresh and the
+// button test.
+
+#include <windows.h>
+
+struct CallerIdentity {
+    // No client call on this thread: the service's own code.
+    bool inProcess = false;
+    bool system = false;
+    bool administrator = false;
+};
+
+// The decision itself.
+bool MayConfigure(const CallerIdentity& caller, bool adminOnly) noexcept;
+
+// The client whose call this thread serves, from its token.
+CallerIdentity CurrentCaller();
+// How callers are identified; tests put one of their own in its place.
+using CallerSource = CallerIdentity (*)();
+void SetCallerSource(CallerSource source) noexcept;
+
+// MayConfigure for the current caller and the stored setting.
+bool CallerMayConfigure();
