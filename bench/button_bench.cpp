@@ -22,6 +22,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "com/bstr.h"
@@ -32,6 +33,7 @@
 #include "connections/connect_checker.h"
 #include "connections/qn_server.h"
 #include "service/alarm_manager.h"
+#include "service/event_reporter.h"
 #include "bench/plain_alarm.h"
 #include "tests/unit/connections/substitute_server_process.h"
 
@@ -109,13 +111,28 @@ KRVN::com_ptr<IQNServer> MakeServer(const std::wstring& address, ULONG port) {
     return server;
 }
 
+// The port watchers' reports, printed among the figures: a port that fails
+// explains a round without presses.
+class PrintedReports : public EventReporter {
+public:
+    void Information(std::wstring_view text) override { Print(text); }
+    void Warning(std::wstring_view text) override { Print(text); }
+
+private:
+    static void Print(std::wstring_view text) {
+        std::printf("port watcher: %.*ls\n", static_cast<int>(text.size()), text.data());
+    }
+};
+
+PrintedReports g_reports;
+
 // A manager with n connected socket servers, watching the button's port.
 std::unique_ptr<AlarmManager> MakeManager(int n, ULONG port, const std::wstring& portName) {
     // The DTR flag stays after a port is closed; Start may open the port
     // stored by an earlier manager.
     ::DeleteFileW(StateFile(L"dtr").c_str());
     auto manager = std::make_unique<AlarmManager>();
-    manager->Start();
+    manager->Start(g_reports);
     for (int i = 0; i < n; ++i) {
         if (const std::int32_t code =
                 manager->TryConnectAdd(MakeServer(ServerAddress(i), port).get())) {

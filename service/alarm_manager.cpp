@@ -47,7 +47,7 @@ AlarmManager::~AlarmManager() {
     m_checker.Stop(true);
 }
 
-void AlarmManager::Start() {
+void AlarmManager::Start(EventReporter& reporter) {
     LoadList();
     KRVN::LoadConnectCheckDelay(m_connectCheckDelay);
     const std::wstring portName = KRVN::LoadComPort();
@@ -55,7 +55,7 @@ void AlarmManager::Start() {
         std::lock_guard<std::mutex> control(m_checkerControl);
         StartChecker();
     }
-    m_portWatcher = KRVN::CountedPtr<ComPortWaiter>(new ComPortWaiter(portName, *this));
+    m_portWatcher = KRVN::CountedPtr<ComPortWaiter>(new ComPortWaiter(portName, *this, reporter));
     m_portWatcher->Start(nullptr, 0, false);
 }
 

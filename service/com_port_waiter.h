@@ -6,6 +6,11 @@
 // whose client process has gone is dropped at its first forwarded press, and
 // that press raises the alarm.
 //
+// A port that cannot be opened or configured, or whose wait fails (an adapter
+// unplugged), is tried again every kRetryMs until it works, its name changes
+// or the service stops; the reporter hears of each failure streak and of the
+// port working again.
+//
 // The sink, the flag and the port name are changed by COM call threads while
 // the watcher thread reads them at each press.
 
@@ -16,16 +21,22 @@
 #include <string>
 
 #include "com/com_ptr.h"
+#include "common/unique_handle.h"
 #include "contract/TolvaneLib.h"
 #include "service/alarm_waiter.h"
 
 class AlarmManager;
+class EventReporter;
 
 class ComPortWaiter : public AlarmWaiter {
 public:
+    // Between a failure of the port and the next try.
+    static constexpr DWORD kRetryMs = 3000;
+
     // name is passed unchanged to CreateFileW ("COM1"); presses without a
-    // sink go to manager's AlarmAll.
-    ComPortWaiter(std::wstring name, AlarmManager& manager);
+    // sink go to manager's AlarmAll; the port's failures go to reporter,
+    // which outlives the watcher's thread.
+    ComPortWaiter(std::wstring name, AlarmManager& manager, EventReporter& reporter);
 
     std::wstring PortName() const;
     // Watches another port: when name differs (case-sensitively) from the
@@ -41,9 +52,15 @@ protected:
     void Run() override;
 
 private:
+    class FailureReport;
+
+    // Watches the open port until the stop event (true) or until a wait
+    // fails (false, with its error).
+    bool Watch(KRVN::unique_hfile& port, FailureReport& report, DWORD& error);
     void OnPress();
 
     AlarmManager& m_manager;
+    EventReporter& m_reporter;
 
     // Serialises SetPortName, so that two restarts never meet.
     std::mutex m_controlLock;
