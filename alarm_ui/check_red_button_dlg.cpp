@@ -3,6 +3,7 @@
 #include "alarm_ui/co_sink.h"
 #include "alarm_ui/error_text.h"
 #include "alarm_ui/format_text.h"
+#include "alarm_ui/message_boxes.h"
 #include "alarm_ui/resource_instance.h"
 #include "window/center_window.h"
 #include "window/resource_string.h"
@@ -91,8 +92,22 @@ void CheckRedButtonDlg::OnClear(WORD, WORD, HWND) {
 }
 
 void CheckRedButtonDlg::OnEnd(WORD, WORD id, HWND) {
+    if (id == IDOK && !ConfirmApply()) {
+        return;
+    }
     m_checker.Stop(false);
     EndDialog(id);
+}
+
+bool CheckRedButtonDlg::ConfirmApply() {
+    // Applying the service's own port writes nothing, so there is nothing to confirm.
+    if (m_portUnderTest == m_servicePort || !m_checker.CouldNotOpen()) {
+        return true;
+    }
+    const std::wstring format =
+        KRVN::LoadResourceString(ResourceInstance(), IDS_CONFIRM_UNOPENED_PORT);
+    return ShowTextBox(m_hWnd, FormatText(format.c_str(), m_portUnderTest.c_str()), 0,
+                       MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
 void CheckRedButtonDlg::StartChecker() {

@@ -56,6 +56,9 @@ private:
     void OnEnd(WORD, WORD id, HWND);
 
     void StartChecker();
+    // False when the port under test could not be opened in its last run
+    // and the user declines to apply it all the same.
+    bool ConfirmApply();
     void AddLine(const std::wstring& line);
 
     KRVN::com_ptr<IEstablishCommunications> m_events;

@@ -20,6 +20,7 @@ void RedButtonChecker::StartWatch(HWND dialog, std::wstring portUnderTest,
     m_dialog = dialog;
     m_portUnderTest = std::move(portUnderTest);
     m_servicePort = std::move(servicePort);
+    m_couldNotOpen = false;
     Start(nullptr, 0, false);
 }
 
@@ -34,6 +35,7 @@ void RedButtonChecker::Run() {
         if (error == ERROR_ACCESS_DENIED && m_portUnderTest == m_servicePort) {
             return;
         }
+        m_couldNotOpen = true;
         if (error == ERROR_FILE_NOT_FOUND && std::wcscmp(failedCall, L"CreateFile") == 0) {
             const std::wstring format =
                 KRVN::LoadResourceString(ResourceInstance(), IDS_PORT_NOT_FOUND);

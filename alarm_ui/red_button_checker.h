@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
 #include "alarm_ui/serial_port_api.h"
@@ -24,6 +25,9 @@ public:
     // holds (access denied on the service's own port) ends it quietly.
     void Run() override;
 
+    // Whether the last run could not open or prepare its port (and said so).
+    bool CouldNotOpen() const noexcept { return m_couldNotOpen; }
+
 private:
     // Opens and prepares the port; on failure names the call and its error.
     KRVN::unique_hfile OpenPort(const wchar_t*& failedCall, DWORD& error);
@@ -39,4 +43,5 @@ private:
     HWND m_dialog = nullptr;
     std::wstring m_portUnderTest;
     std::wstring m_servicePort;
+    std::atomic<bool> m_couldNotOpen{false};
 };

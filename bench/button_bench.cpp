@@ -25,6 +25,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "com/bstr.h"
@@ -35,6 +36,7 @@
 #include "connections/connect_checker.h"
 #include "connections/qn_server.h"
 #include "service/alarm_manager.h"
+#include "service/event_reporter.h"
 #include "bench/plain_alarm.h"
 #include "tests/unit/connections/substitute_server_process.h"
 
@@ -127,6 +129,20 @@ bool Listed(AlarmManager& manager, const std::wstring& address, ULONG port) {
     }
     return true;
 }
+// The port watchers' reports, printed among the figures: a port that fails
+// explains a round without presses.
+class PrintedReports : public EventReporter {
+public:
+    void Information(std::wstring_view text) override { Print(text); }
+    void Warning(std::wstring_view text) override { Print(text); }
+
+private:
+    static void Print(std::wstring_view text) {
+        std::printf("port watcher: %.*ls\n", static_cast<int>(text.size()), text.data());
+    }
+};
+
+PrintedReports g_reports;
 
 // A manager with n connected socket servers, watching the button's port.
 // With an RPC server listed first, that one takes the first address (it
@@ -137,7 +153,7 @@ std::unique_ptr<AlarmManager> MakeManager(int n, ULONG port, const std::wstring&
     // stored by an earlier manager.
     ::DeleteFileW(StateFile(L"dtr").c_str());
     auto manager = std::make_unique<AlarmManager>();
-    manager->Start();
+    manager->Start(g_reports);
     if (rpcFirst && !Listed(*manager, ServerAddress(0), 0)) {
         return nullptr;
     }

@@ -1,5 +1,8 @@
 #include "service/alarm_manager.h"
 
+#include <cwchar>
+#include <iterator>
+
 #include "com/bstr.h"
 #include "common/sync_guard.h"
 #include "config/alarm_key_security.h"
@@ -8,6 +11,7 @@
 #include "connections/server_alarm_route.h"
 #include "connections/worker_pool.h"
 #include "service/com_port_waiter.h"
+#include "service/event_reporter.h"
 
 namespace {
 
@@ -49,10 +53,16 @@ AlarmManager::~AlarmManager() {
     m_checker.Stop(true);
 }
 
-void AlarmManager::Start() {
+void AlarmManager::Start(EventReporter& reporter) {
     // At every start: the key may have been made or loosened while the
     // service was away. The settings stay usable if this fails.
-    m_keyProtection = KRVN::ProtectAlarmKey();
+    if (const HRESULT protection = KRVN::ProtectAlarmKey(); FAILED(protection)) {
+        wchar_t text[160];
+        std::swprintf(text, std::size(text),
+                      L"The settings key could not be made private to the service: error %#lx.",
+                      static_cast<unsigned long>(protection));
+        reporter.Warning(text);
+    }
     LoadList();
     KRVN::LoadConnectCheckDelay(m_connectCheckDelay);
     const std::wstring portName = KRVN::LoadComPort();
@@ -60,7 +70,8 @@ void AlarmManager::Start() {
         std::lock_guard<std::mutex> control(m_checkerControl);
         StartChecker();
     }
-    const auto watcher = KRVN::CountedPtr<ComPortWaiter>(new ComPortWaiter(portName, *this));
+    const auto watcher =
+        KRVN::CountedPtr<ComPortWaiter>(new ComPortWaiter(portName, *this, reporter));
     // A stop that came while the service was starting wins: the watcher is
     // published, for clients that may still call, but never started.
     std::lock_guard<std::mutex> hold(m_watcherLock);

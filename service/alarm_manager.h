@@ -39,6 +39,7 @@
 #include "contract/TolvaneLib.h"
 
 class ComPortWaiter;
+class EventReporter;
 
 class AlarmManager {
 public:
@@ -61,8 +62,9 @@ public:
     AlarmManager& operator=(const AlarmManager&) = delete;
 
     // Loads the stored list and settings, starts the checker and the port
-    // watcher. Raises CAException when a thread cannot be started.
-    void Start();
+    // watcher, which reports its port's failures to reporter (it must outlive
+    // the watcher). Raises CAException when a thread cannot be started.
+    void Start(EventReporter& reporter);
     // Asks the port watcher to stop (without waiting) and ends the desktop
     // program "Alarm.exe" if one runs.
     void Shutdown();
@@ -130,7 +132,6 @@ private:
     KRVN::CountedPtr<ComPortWaiter> m_portWatcher;
     bool m_shutDown = false;
     LONG m_connectCheckDelay = kDefaultConnectCheckDelay;
-    HRESULT m_keyProtection = S_OK;
 
     void StartChecker();
     static std::shared_ptr<PendingResult> SendOnWorker(const Entry& entry);

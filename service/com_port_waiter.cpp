@@ -4,6 +4,7 @@
 #include "common/unique_handle.h"
 #include "connections/worker_pool.h"
 #include "service/alarm_manager.h"
+#include "service/event_reporter.h"
 
 namespace {
 
@@ -14,31 +15,51 @@ namespace {
 const IID& kLivenessProbeIid = IID_IQNServers;
 
 // The port with DTR raised (the button closes DTR onto DSR) and only DSR
-// changes reported, or an empty handle when it cannot be used.
+// changes reported, or an empty handle and the error of the call that failed.
 //
 // Read and write access is asked for although the watcher does neither:
 // Wine refuses every comm call on a handle opened for SYNCHRONIZE alone, and
 // on Windows a serial port is held exclusively whatever the access.
-KRVN::unique_hfile OpenPort(const std::wstring& name) {
-    if (name.empty()) {
-        return {};
-    }
+KRVN::unique_hfile OpenPort(const std::wstring& name, DWORD& error) {
     KRVN::unique_hfile port(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE,
                                           FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                           FILE_FLAG_OVERLAPPED, nullptr));
-    if (!port) {
-        return {};
+    if (port) {
+        DCB control{};
+        control.DCBlength = sizeof control;
+        if (::GetCommState(port.get(), &control)) {
+            control.fDtrControl = DTR_CONTROL_ENABLE;
+            if (::SetCommState(port.get(), &control) && ::SetCommMask(port.get(), EV_DSR)) {
+                return port;
+            }
+        }
     }
-    DCB control{};
-    control.DCBlength = sizeof control;
-    if (!::GetCommState(port.get(), &control)) {
-        return {};
+    error = ::GetLastError();
+    return {};
+}
+
+struct local_free_traits {
+    using type = wchar_t*;
+    static type invalid() noexcept { return nullptr; }
+    static void close(type value) noexcept { ::LocalFree(value); }
+};
+
+// "error 2 (The system cannot find the file specified.)", or the bare code
+// when the system has no text for it.
+std::wstring ErrorDescription(DWORD error) {
+    KRVN::unique_any<local_free_traits> text;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(text.put()), 0, nullptr);
+    std::wstring description = L"error " + std::to_wstring(error);
+    if (length == 0 || !text) {
+        return description;
     }
-    control.fDtrControl = DTR_CONTROL_ENABLE;
-    if (!::SetCommState(port.get(), &control) || !::SetCommMask(port.get(), EV_DSR)) {
-        return {};
+    std::wstring system(text.get(), length);
+    while (!system.empty() && (system.back() == L'\n' || system.back() == L'\r')) {
+        system.pop_back();
     }
-    return port;
+    return description + L" (" + system + L")";
 }
 
 // The errors of a call whose client process has gone: its sink can never be
@@ -74,8 +95,41 @@ void EndWait(KRVN::unique_hfile& port, OVERLAPPED& overlapped) {
 
 } // namespace
 
-ComPortWaiter::ComPortWaiter(std::wstring name, AlarmManager& manager)
-    : m_manager(manager), m_portName(std::move(name)) {}
+// One warning per failure streak of the port (another when the error
+// changes), and an information event when the port works after one: a
+// retry every few seconds must not flood the event log.
+class ComPortWaiter::FailureReport {
+public:
+    FailureReport(EventReporter& reporter, const std::wstring& port)
+        : m_reporter(reporter), m_port(port) {}
+
+    void Failed(DWORD error) {
+        if (m_failing && error == m_error) {
+            return;
+        }
+        m_failing = true;
+        m_error = error;
+        m_reporter.Warning(L"Red-button port " + m_port + L" cannot be used: " +
+                           ErrorDescription(error) + L". Trying again every " +
+                           std::to_wstring(kRetryMs / 1000) + L" seconds.");
+    }
+
+    void Working() {
+        if (m_failing) {
+            m_failing = false;
+            m_reporter.Information(L"Red-button port " + m_port + L" works again.");
+        }
+    }
+
+private:
+    EventReporter& m_reporter;
+    const std::wstring& m_port;
+    bool m_failing = false;
+    DWORD m_error = ERROR_SUCCESS;
+};
+
+ComPortWaiter::ComPortWaiter(std::wstring name, AlarmManager& manager, EventReporter& reporter)
+    : m_manager(manager), m_reporter(reporter), m_portName(std::move(name)) {}
 
 std::wstring ComPortWaiter::PortName() const {
     std::lock_guard<std::mutex> hold(m_nameLock);
@@ -98,21 +152,39 @@ void ComPortWaiter::SetPortName(const std::wstring& name) {
     Start(nullptr, 0, false);
 }
 
-void ComPortWaiter::SetRedButtonSink(IRedButtonEvents* sink) {
+void ComPortWaiter::SetRedButtonSink(IRedButtonEvents* sink, KRVN::unique_handle client) {
     KRVN::com_ptr<IRedButtonEvents> replacement(sink);
     {
         std::lock_guard<std::mutex> hold(m_sinkLock);
         std::swap(m_sink, replacement);
+        std::swap(m_sinkClient, client);
     }
     // The previous sink is released here, outside the lock.
 }
 
 void ComPortWaiter::Run() {
     const KRVN::unique_couninitialize apartment(COINIT_MULTITHREADED);
-    KRVN::unique_hfile port = OpenPort(PortName());
-    if (!port) {
+    const std::wstring name = PortName();
+    if (name.empty()) {
         return;
     }
+    FailureReport report(m_reporter, name);
+    for (;;) {
+        DWORD error = ERROR_SUCCESS;
+        KRVN::unique_hfile port = OpenPort(name, error);
+        if (port && Watch(port, report, error)) {
+            return;
+        }
+        // Closed before the pause, so the port is free for others meanwhile.
+        port.reset();
+        report.Failed(error);
+        if (StopEvent().Lock(kRetryMs, false) != WAIT_TIMEOUT) {
+            return;
+        }
+    }
+}
+
+bool ComPortWaiter::Watch(KRVN::unique_hfile& port, FailureReport& report, DWORD& error) {
     const KRVN::unique_event completed = KRVN::unique_event::create(true, false);
     OVERLAPPED overlapped{};
     overlapped.hEvent = completed.get();
@@ -122,24 +194,31 @@ void ComPortWaiter::Run() {
     for (;;) {
         if (!::WaitCommEvent(port.get(), &events, &overlapped) &&
             ::GetLastError() != ERROR_IO_PENDING) {
-            // The port takes no more waits: nothing can be watched.
-            return;
+            error = ::GetLastError();
+            return false;
         }
+        // A wait under way is what a working port looks like.
+        report.Working();
         const DWORD woken = ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
         if (woken == WAIT_OBJECT_0 + 1) {
             DWORD transferred = 0;
             if (!::GetOverlappedResult(port.get(), &overlapped, &transferred, FALSE)) {
                 // A wait that failed is no press: a port that went away must
-                // not raise the alarm, nor keep the thread spinning.
-                return;
+                // not raise the alarm.
+                error = ::GetLastError();
+                return false;
             }
             OnPress();
             completed.ResetEvent();
             continue;
         }
-        // Stop requested, or the wait itself failed.
+        if (woken == WAIT_OBJECT_0) {
+            EndWait(port, overlapped);
+            return true;
+        }
+        error = ::GetLastError();
         EndWait(port, overlapped);
-        return;
+        return false;
     }
 }
 
@@ -157,6 +236,13 @@ void ComPortWaiter::OnPress() {
 bool ComPortWaiter::SinkTakesPress(const KRVN::com_ptr<IRedButtonEvents>& sink) {
     {
         std::lock_guard<std::mutex> hold(m_sinkLock);
+        if (m_sinkClient && ::WaitForSingleObject(m_sinkClient.get(), 0) == WAIT_OBJECT_0) {
+            // The client has ended: its sink goes, and the press alarms.
+            if (m_sink.get() == sink.get()) {
+                DropSinkLocked();
+            }
+            return false;
+        }
         // A client still stuck in an earlier call cannot take this press.
         if (m_stuckCall && !m_stuckCall->IsDone()) {
             return false;
@@ -184,12 +270,16 @@ bool ComPortWaiter::SinkTakesPress(const KRVN::com_ptr<IRedButtonEvents>& sink) 
     // A dead client's sink would swallow every later press: it is dropped
     // (unless a new client advised meanwhile) and this press raises the
     // alarm. Any other failure leaves a living client's sink in place.
-    KRVN::com_ptr<IRedButtonEvents> dropped;
-    {
-        std::lock_guard<std::mutex> hold(m_sinkLock);
-        if (m_sink.get() == sink.get()) {
-            std::swap(m_sink, dropped);
-        }
+    std::lock_guard<std::mutex> hold(m_sinkLock);
+    if (m_sink.get() == sink.get()) {
+        DropSinkLocked();
     }
     return false;
+}
+
+void ComPortWaiter::DropSinkLocked() {
+    // Released on this thread, which is in the apartment; the caller still
+    // holds its own reference, so nothing is freed under the lock.
+    m_sink.reset();
+    m_sinkClient.reset();
 }

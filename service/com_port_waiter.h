@@ -7,9 +7,15 @@
 // No client can swallow a press: a sink whose client process has gone is
 // dropped at the next press, which raises the alarm; a client that has not
 // answered a press within kSinkCallBoundMs is passed over, and the press
-// raises the alarm (so do later presses while that call is stuck). With the
-// flag clear each press first checks, within the same bound, that the
-// client is still alive.
+// raises the alarm (so do later presses while that call is stuck). A client
+// is known dead when its process (taken when it advised) has ended, or when
+// a call fails with a disconnection; with the flag clear each press asks the
+// client, within the same bound, whether it is still there.
+//
+// A port that cannot be opened or configured, or whose wait fails (an adapter
+// unplugged), is tried again every kRetryMs until it works, its name changes
+// or the service stops; the reporter hears of each failure streak and of the
+// port working again.
 //
 // The sink, the flag and the port name are changed by COM call threads while
 // the watcher thread reads them at each press.
@@ -23,18 +29,23 @@
 
 #include "com/com_ptr.h"
 #include "connections/pending_result.h"
+#include "common/unique_handle.h"
 #include "contract/TolvaneLib.h"
 #include "service/alarm_waiter.h"
 
 class AlarmManager;
+class EventReporter;
 
 class ComPortWaiter : public AlarmWaiter {
 public:
     static constexpr DWORD kSinkCallBoundMs = 2000;
+    // Between a failure of the port and the next try.
+    static constexpr DWORD kRetryMs = 3000;
 
     // name is passed unchanged to CreateFileW ("COM1"); presses without a
-    // sink go to manager's AlarmAll.
-    ComPortWaiter(std::wstring name, AlarmManager& manager);
+    // sink go to manager's AlarmAll; the port's failures go to reporter,
+    // which outlives the watcher's thread.
+    ComPortWaiter(std::wstring name, AlarmManager& manager, EventReporter& reporter);
 
     std::wstring PortName() const;
     // Watches another port: when name differs (case-sensitively) from the
@@ -42,7 +53,9 @@ public:
     void SetPortName(const std::wstring& name);
 
     // A sink replaces (and releases) the stored one; null empties the slot.
-    void SetRedButtonSink(IRedButtonEvents* sink);
+    // client: the sink's process when known, to see at a press that it has
+    // ended.
+    void SetRedButtonSink(IRedButtonEvents* sink, KRVN::unique_handle client = {});
     // Presses go to the stored sink only when value is 1.
     void SetForwardFlag(LONG value) noexcept { m_forward = value == 1; }
 
@@ -50,12 +63,20 @@ protected:
     void Run() override;
 
 private:
+    class FailureReport;
+
+    // Watches the open port until the stop event (true) or until a wait
+    // fails (false, with its error).
+    bool Watch(KRVN::unique_hfile& port, FailureReport& report, DWORD& error);
     void OnPress();
     // True when the living client took the press (forwarded, or ignored
     // with the flag clear); false when the press must raise the alarm.
     bool SinkTakesPress(const KRVN::com_ptr<IRedButtonEvents>& sink);
+    // The caller holds m_sinkLock.
+    void DropSinkLocked();
 
     AlarmManager& m_manager;
+    EventReporter& m_reporter;
 
     // Serialises SetPortName, so that two restarts never meet.
     std::mutex m_controlLock;
@@ -66,6 +87,7 @@ private:
     // Unadvise racing with the call never frees the sink in use.
     std::mutex m_sinkLock;
     KRVN::com_ptr<IRedButtonEvents> m_sink;
+    KRVN::unique_handle m_sinkClient;
     // A call into the client that overran its bound, until it returns.
     std::shared_ptr<PendingResult> m_stuckCall;
     std::atomic<bool> m_forward{false};

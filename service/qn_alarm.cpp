@@ -5,6 +5,7 @@
 #include "com/bstr.h"
 #include "com/result.h"
 #include "service/alarm_manager.h"
+#include "service/calling_process.h"
 #include "service/com_port_waiter.h"
 
 QNAlarm::QNAlarm() : QNAlarm(AlarmManager::Instance()) {}
@@ -55,7 +56,8 @@ HRESULT QNAlarm::SetSendRedButtonCallback(LONG value) {
 
 HRESULT QNAlarm::SetRedButtonSink(IRedButtonEvents* sink) {
     if (const auto watcher = m_manager.PortWatcher()) {
-        watcher->SetRedButtonSink(sink);
+        // The client's process tells, without a call, when the sink is dead.
+        watcher->SetRedButtonSink(sink, sink ? CallingProcess() : KRVN::unique_handle());
     }
     return S_OK;
 }

@@ -154,7 +154,7 @@ HRESULT CTolvaneModule::PreMessageLoop() {
 
 HRESULT CTolvaneModule::StartAlarmManager() {
     try {
-        AlarmManager::Instance().Start();
+        AlarmManager::Instance().Start(m_log);
         return S_OK;
     }
     KRVN_CATCH_RETURN()

@@ -407,9 +407,23 @@ TEST_F(AlarmUiTest, ButtonTestAppliesTheChosenPortAndCancelKeepsTheServicesOne) 
     ASSERT_NE(test, nullptr);
     EXPECT_EQ(ui::Text(test, IDC_CHECK_SERVICE_PORT), VirtualButton::Port());
     ASSERT_TRUE(ChoosePort(test, 1, L"COM2"));
-    Pause(300);
+    // The prefix has no COM2: the dialog's check cannot open it, so applying
+    // it takes a yes.
+    const HWND responses = ::GetDlgItem(test, IDC_CHECK_RESPONSES);
+    ASSERT_TRUE(ui::WaitFor([&] {
+        return ui::ListBoxLines(responses) ==
+               std::vector<std::wstring>{L"Не могу найти порт 'COM2'"};
+    })) << testing::PrintToString(ui::ListBoxLines(responses));
     const ULONGLONG applied = ::GetTickCount64();
     ui::Click(test, IDOK);
+    const HWND box = m_alarm.WaitForDialog(kCaption, -IDC_MAIN_SERVER_LIST, kWaitMs);
+    ASSERT_NE(box, nullptr);
+    std::wstring question;
+    ui::WaitFor([&] { return !(question = ui::MessageBoxText(box)).empty(); });
+    EXPECT_EQ(
+        question,
+        L"Порт COM2 не удалось открыть при проверке. Всё равно назначить его красной кнопке?");
+    ::PostMessageW(box, WM_COMMAND, IDYES, 0);
     ASSERT_TRUE(ui::WaitUntilGone(test));
     EXPECT_TRUE(ui::WaitFor([&] { return m_client.ComPort() == L"COM2"; }, kWaitMs))
         << testing::PrintToString(m_client.ComPort());

@@ -16,6 +16,17 @@ std::wstring StateFile(const wchar_t* name) {
     return DosPath(Env("KRVN_VBUTTON_STATE")) + L"\\" + name;
 }
 
+// Runs tools/virtual_button/vbutton to its end through Wine's own spawn.
+bool Vbutton(std::string verb, std::string argument = "") {
+    using SpawnFn = LONG(WINAPI*)(char* const argv[], int wait);
+    const auto spawn = reinterpret_cast<SpawnFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "__wine_unix_spawnvp")));
+    std::string command = Env("KRVN_SOURCE_DIR") + "/tools/virtual_button/vbutton";
+    char* argv[] = {command.data(), verb.data(), argument.empty() ? nullptr : argument.data(),
+                    nullptr};
+    return spawn && spawn(argv, 1) == 0;
+}
+
 } // namespace
 
 std::wstring VirtualButton::Port() {
@@ -42,6 +53,14 @@ bool VirtualButton::Click() {
     const bool released = Release();
     ::Sleep(kHoldMs);
     return released;
+}
+
+bool VirtualButton::Unplug() {
+    return Vbutton("down");
+}
+
+bool VirtualButton::PlugIn() {
+    return Vbutton("up", Env("KRVN_VBUTTON_PORT"));
 }
 
 void VirtualButton::ForgetDtr() {

@@ -20,6 +20,11 @@ public:
     // two changes of DSR, so two presses for the service.
     static bool Click();
 
+    // Takes the button's port away (its pty and COM link go, as an adapter
+    // that is unplugged) and brings it back on the same COM port.
+    static bool Unplug();
+    static bool PlugIn();
+
     // Forgets that DTR was raised, so that the next watcher to raise it shows.
     static void ForgetDtr();
     // Waits until a watcher holds the port with DTR raised.

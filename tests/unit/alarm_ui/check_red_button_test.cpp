@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -144,6 +145,46 @@ TEST_F(CheckRedButtonTest, ThePortIsWrittenOnlyOnApplyWithAnotherPort) {
                                          L"SetSendRedButtonCallback 0", L"Unadvise", L"Advise",
                                          L"SetSendRedButtonCallback 1", L"Unadvise"}));
     EXPECT_EQ(service.state.comPort, L"COM2");
+}
+
+TEST_F(CheckRedButtonTest, APortThatCouldNotBeOpenedIsAppliedOnlyAfterAYes) {
+    const auto question = [](const wchar_t* port) {
+        return std::wstring(L"Порт ") + port +
+               L" не удалось открыть при проверке. Всё равно назначить его красной кнопке?";
+    };
+    RunSettings([&](DWORD thread, HWND settings) {
+        HWND dialog = OpenTest(thread, settings);
+        ASSERT_NE(dialog, nullptr);
+        fake_port::FailIn(L"CreateFile", ERROR_FILE_NOT_FOUND);
+        Select(dialog, L"COM3");
+        ASSERT_TRUE(WaitForLines(dialog, {L"Не могу найти порт 'COM3'"}));
+        ui::Click(dialog, IDOK);
+        const HWND box = ui::WaitForMessageBox(thread);
+        ASSERT_NE(box, nullptr);
+        EXPECT_TRUE(::GetDlgItem(box, IDYES) && ::GetDlgItem(box, IDNO));
+        EXPECT_EQ(ui::Answer(thread, IDNO), question(L"COM3"));
+        EXPECT_TRUE(::IsWindowVisible(dialog));
+
+        // A port that opened but could not be prepared counts alike.
+        fake_port::FailIn(L"SetCommMask", ERROR_GEN_FAILURE);
+        Select(dialog, L"COM4");
+        ASSERT_TRUE(WaitForLines(dialog, {FunctionFailed(L"SetCommMask", 31, L"0x1f")}));
+        ui::Click(dialog, IDOK);
+        EXPECT_EQ(ui::Answer(thread, IDYES), question(L"COM4"));
+        ASSERT_TRUE(ui::WaitUntilGone(dialog));
+        EXPECT_TRUE(ui::WaitFor([&] { return ui::Text(settings, IDC_MAIN_COM_PORT) == L"COM4"; }));
+
+        // Applying the service's own port writes nothing: no question.
+        fake_port::FailIn(L"CreateFile", ERROR_FILE_NOT_FOUND);
+        dialog = OpenTest(thread, settings);
+        ASSERT_NE(dialog, nullptr);
+        ASSERT_TRUE(WaitForLines(dialog, {L"Не могу найти порт 'COM4'"}));
+        ui::Click(dialog, IDOK);
+        EXPECT_TRUE(ui::WaitUntilGone(dialog));
+    });
+    const auto calls = service.state.Calls();
+    EXPECT_EQ(1, std::count(calls.begin(), calls.end(), L"put_ComPort COM4"));
+    EXPECT_EQ(0, std::count(calls.begin(), calls.end(), L"put_ComPort COM3"));
 }
 
 TEST_F(CheckRedButtonTest, TheServicePortIsFoundByPrefixIgnoringCase) {

@@ -44,6 +44,8 @@ class AlarmManagerTest : public ::testing::Test {
 protected:
     AlarmRegistry m_registry;
     SubstituteServerProcess m_rpc;
+    // Outlives the managers, whose port watchers report to it.
+    RecordingReporter m_reporter;
     AlarmManager m_manager;
 };
 
@@ -177,7 +179,7 @@ TEST_F(AlarmManagerTest, StartListsTheSavedServersAndWatchesTheSavedPort) {
     m_manager.SetComPort(L"COM9");
 
     AlarmManager started;
-    started.Start();
+    started.Start(m_reporter);
     const auto servers = started.Servers();
     ASSERT_EQ(2u, servers.size());
     EXPECT_EQ(L"127.0.0.61", servers[0].first);
@@ -195,7 +197,7 @@ TEST_F(AlarmManagerTest, AStopDuringStartUpLeavesThePortUnwatched) {
 
     AlarmManager started;
     started.Shutdown();
-    started.Start();
+    started.Start(m_reporter);
     ASSERT_TRUE(started.PortWatcher());
     EXPECT_FALSE(started.PortWatcher()->IsRunning());
     EXPECT_EQ(L"COM9", started.GetComPort());
@@ -210,7 +212,7 @@ protected:
         ASSERT_EQ(0, m_manager.TryConnectAdd(
                          MakeServerObject(L"127.0.0.51", L"sock", m_tcp.Port()).get()));
         m_manager.SetChangeIconSink(m_sink.get());
-        m_manager.Start();
+        m_manager.Start(m_reporter);
         ASSERT_TRUE(m_sink->WaitForCalls(1));
         // The state is stored right after the sink was told.
         ASSERT_TRUE(WaitUntil([&] { return m_manager.CurrentState() == AllConnected; }));

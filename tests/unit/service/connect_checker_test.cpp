@@ -28,7 +28,7 @@ protected:
 
     void StartWithSink() {
         m_manager.SetChangeIconSink(m_sink.get());
-        m_manager.Start();
+        m_manager.Start(m_reporter);
     }
 
     void ExpectCall(size_t index, LONG state, const std::wstring& addresses) {
@@ -40,6 +40,7 @@ protected:
 
     AlarmRegistry m_registry;
     KRVN::com_ptr<ChangeIconRecorder> m_sink = MakeChangeIconRecorder();
+    RecordingReporter m_reporter;
     AlarmManager m_manager;
 };
 
@@ -111,7 +112,7 @@ TEST_F(ConnectCheckerTest, TicksWithoutASinkStillUpdateTheStates) {
     ASSERT_TRUE(server.Start(L"--password sock --listen 127.0.0.91:0"));
     const auto object = MakeServerObject(L"127.0.0.91", L"sock", server.Port());
     m_manager.AddServer(object.get());
-    m_manager.Start();
+    m_manager.Start(m_reporter);
 
     LONG code = -1;
     EXPECT_TRUE(WaitUntil([&] { return object->get_StateCode(&code) == S_OK && code == 0; }));

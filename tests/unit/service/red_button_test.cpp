@@ -1,6 +1,7 @@
 // The red-button port watcher and the QNAlarm object on the virtual red
-// button: presses raise the alarm or go to the client's sink, and the port
-// follows the ComPort property. Runs with the vbutton fixture.
+// button: presses raise the alarm or go to the client's sink, the port
+// follows the ComPort property, and a port that cannot be used is reported
+// and tried again. Runs with the vbutton fixture.
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "com/bstr.h"
 #include "com/class_factory.h"
@@ -82,7 +84,7 @@ protected:
             ASSERT_EQ(0, m_manager.TryConnectAdd(
                              MakeServerObject(address, L"sock", m_servers.Port()).get()));
         }
-        m_manager.Start();
+        m_manager.Start(m_reporter);
         m_alarm = KRVN::com::ComObject<QNAlarm>::Make(m_manager).query<IQNAlarm>();
         m_links = m_alarm.query<IEstablishCommunications>();
         WatchPort(m_portName);
@@ -126,6 +128,7 @@ protected:
     std::wstring m_portName;
     AlarmRegistry m_registry;
     SubstituteServerProcess m_servers;
+    RecordingReporter m_reporter;
     AlarmManager m_manager;
     KRVN::com_ptr<IQNAlarm> m_alarm;
     KRVN::com_ptr<IEstablishCommunications> m_links;
@@ -236,22 +239,95 @@ TEST_F(RedButtonTest, OnlyAChangedPortNameRestartsTheWatcher) {
     ExpectAlarms(2);
 }
 
-TEST_F(RedButtonTest, AnEmptyOrMissingPortEndsTheWatcherQuietly) {
+TEST_F(RedButtonTest, AnEmptyPortEndsTheWatcherQuietly) {
     ASSERT_EQ(S_OK, m_alarm->put_ComPort(nullptr));
-    EXPECT_TRUE(WaitUntil([&] { return !Watcher()->IsRunning(); }, 2000));
-    EXPECT_EQ(L"", ComPort());
-    EXPECT_EQ(L"", AlarmRegistry::ComPort());
-
-    ASSERT_EQ(S_OK, m_alarm->put_ComPort(KRVN::unique_bstr(L"COM9").get()));
     EXPECT_TRUE(WaitUntil([&] { return !Watcher()->IsRunning(); }, 2000));
     DWORD exitCode = STILL_ACTIVE;
     ASSERT_TRUE(::GetExitCodeThread(Watcher()->Handle(), &exitCode));
     EXPECT_EQ(0u, exitCode);
-    EXPECT_EQ(L"COM9", ComPort());
+    EXPECT_EQ(L"", ComPort());
+    EXPECT_EQ(L"", AlarmRegistry::ComPort());
 
     Click();
     ::Sleep(kQuietMs);
     EXPECT_TRUE(m_servers.Events("unmount").empty());
+    EXPECT_EQ(0u, m_reporter.CallCount());
+}
+
+// A port that does not exist yet: a COM port of the prefix without a link,
+// which the test can point at the button's pty later.
+class MissingPortTest : public RedButtonTest {
+protected:
+    static constexpr wchar_t kPort[] = L"COM8";
+
+    void SetUp() override {
+        RedButtonTest::SetUp();
+        ASSERT_EQ(S_OK, m_alarm->put_ComPort(KRVN::unique_bstr(kPort).get()));
+        ASSERT_TRUE(m_reporter.WaitForCalls(1, 2000)) << "no warning";
+    }
+
+    void TearDown() override {
+        Unix({"rm", "-f", Link()});
+        RedButtonTest::TearDown();
+    }
+
+    // The prefix's link for COM8, in the Unix file system.
+    static std::string Link() { return Env("KRVN_WINEPREFIX") + "/dosdevices/com8"; }
+
+    // Runs a Unix program to its end through Wine's own spawn.
+    static void Unix(std::vector<std::string> arguments) {
+        using SpawnFn = LONG(WINAPI*)(char* const argv[], int wait);
+        const auto spawn = reinterpret_cast<SpawnFn>(reinterpret_cast<void*>(
+            ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "__wine_unix_spawnvp")));
+        ASSERT_NE(nullptr, spawn);
+        std::vector<char*> argv;
+        for (std::string& argument : arguments) {
+            argv.push_back(argument.data());
+        }
+        argv.push_back(nullptr);
+        ASSERT_EQ(0, spawn(argv.data(), 1)) << arguments[0];
+    }
+};
+
+TEST_F(MissingPortTest, IsReportedOnceAndTakenWhenItAppears) {
+    const std::wstring warning = m_reporter.Events()[0].text;
+    EXPECT_TRUE(m_reporter.Events()[0].warning);
+    EXPECT_EQ(0u, warning.rfind(L"Red-button port COM8 cannot be used: error 2 (", 0))
+        << testing::PrintToString(warning);
+    EXPECT_NE(std::wstring::npos, warning.find(L"). Trying again every 3 seconds."))
+        << testing::PrintToString(warning);
+
+    // Two more tries fail alike: nothing more is reported, and nothing alarms.
+    ::Sleep(2 * ComPortWaiter::kRetryMs + kQuietMs);
+    EXPECT_TRUE(Watcher()->IsRunning());
+    EXPECT_EQ(1u, m_reporter.CallCount());
+    EXPECT_TRUE(m_servers.Events("unmount").empty());
+
+    ASSERT_TRUE(::DeleteFileW(StateFile(L"dtr").c_str()) ||
+                ::GetLastError() == ERROR_FILE_NOT_FOUND);
+    Unix({"ln", "-sfn", Env("KRVN_VBUTTON_DEVICE"), Link()});
+    ASSERT_TRUE(m_reporter.WaitForCalls(2, ComPortWaiter::kRetryMs + 2000));
+    const ReportedEvent back = m_reporter.Events()[1];
+    EXPECT_FALSE(back.warning);
+    EXPECT_EQ(L"Red-button port COM8 works again.", back.text);
+    ASSERT_TRUE(WaitUntil(DtrRaised));
+    ::Sleep(kSettleMs);
+    SetButton(true);
+    ExpectAlarms(2);
+}
+
+TEST_F(MissingPortTest, ANewNameOrAStopEndsThePauseBetweenTries) {
+    const ULONGLONG renamed = ::GetTickCount64();
+    WatchPort(m_portName);
+    EXPECT_LT(::GetTickCount64() - renamed, ComPortWaiter::kRetryMs);
+
+    // A new name starts a new streak: its first failure is reported again.
+    ASSERT_EQ(S_OK, m_alarm->put_ComPort(KRVN::unique_bstr(kPort).get()));
+    ASSERT_TRUE(m_reporter.WaitForCalls(2, 2000));
+    const ULONGLONG stopped = ::GetTickCount64();
+    EXPECT_EQ(0, Watcher()->Stop(true));
+    EXPECT_LT(::GetTickCount64() - stopped, 1000u);
+    EXPECT_EQ(2u, m_reporter.CallCount());
 }
 
 TEST_F(RedButtonTest, ShutdownStopsTheWatcherAndEndsTheDesktopProgram) {

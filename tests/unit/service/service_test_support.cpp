@@ -93,6 +93,19 @@ HRESULT RedButtonRecorder::RedButtonPressed() {
     return S_OK;
 }
 
+void RecordingReporter::Information(std::wstring_view text) {
+    Recorded([&] { m_events.push_back({false, std::wstring(text)}); });
+}
+
+void RecordingReporter::Warning(std::wstring_view text) {
+    Recorded([&] { m_events.push_back({true, std::wstring(text)}); });
+}
+
+std::vector<ReportedEvent> RecordingReporter::Events() const {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_events;
+}
+
 KRVN::com_ptr<ChangeIconRecorder> MakeChangeIconRecorder() {
     return KRVN::com_ptr<ChangeIconRecorder>(KRVN::com::ComObject<ChangeIconRecorder>::Make());
 }

@@ -1,6 +1,7 @@
 #pragma once
 // What the service core's tests share: the service's registry key kept
-// clean, and recording client sinks for the two callbacks.
+// clean, recording client sinks for the two callbacks, and a recording
+// event reporter.
 
 #include <windows.h>
 
@@ -9,11 +10,13 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "com/com_ptr.h"
 #include "com/interface_map.h"
 #include "contract/TolvaneLib.h"
+#include "service/event_reporter.h"
 
 namespace krvn_test {
 
@@ -71,6 +74,21 @@ public:
     using Interfaces = KRVN::com::InterfaceMap<KRVN::com::Entry<IRedButtonEvents>>;
 
     HRESULT STDMETHODCALLTYPE RedButtonPressed() override;
+};
+
+struct ReportedEvent {
+    bool warning;
+    std::wstring text;
+};
+
+class RecordingReporter : public EventReporter, public CallRecorder {
+public:
+    void Information(std::wstring_view text) override;
+    void Warning(std::wstring_view text) override;
+    std::vector<ReportedEvent> Events() const;
+
+private:
+    std::vector<ReportedEvent> m_events;
 };
 
 KRVN::com_ptr<ChangeIconRecorder> MakeChangeIconRecorder();
