@@ -23,8 +23,15 @@ std::wstring Connector::GetAddress() const {
     return ReadString(m_server, &IQNServer::get_Address);
 }
 
-std::wstring Connector::GetPassword() const {
-    return ReadString(m_server, &IQNServer::get_Password);
+SecretWString Connector::GetPassword() const {
+    const auto current = m_server.try_query<IQNServer>();
+    KRVN::unique_bstr value;
+    if (!current || FAILED(current->get_Password(value.put())) || !value) {
+        return SecretWString();
+    }
+    SecretWString password(std::wstring(value.get(), value.length()));
+    WipeBstr(value.get());
+    return password;
 }
 
 std::uint32_t Connector::GetPort() const {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "com/com_ptr.h"
+#include "connections/secret_text.h"
 #include "contract/TolvaneLib.h"
 
 class Connector {
@@ -24,7 +25,8 @@ public:
 
     // A null or unreadable string reads as empty, an unreadable port as 0.
     std::wstring GetAddress() const;
-    std::wstring GetPassword() const;
+    // Wiped when it goes, like the server object's copy it was read from.
+    SecretWString GetPassword() const;
     std::uint32_t GetPort() const;
 
 private:

@@ -90,7 +90,7 @@ struct Request {
     RpcConnector::Mode mode;
     std::vector<std::wstring> sequences;
     std::wstring address;
-    std::wstring password;
+    SecretWString password;
     RpcConnector::Token token;
     std::atomic<bool> impersonationFailed{false};
 };
@@ -145,7 +145,7 @@ std::int32_t RunOperation(Request& request) {
         if (result != 0) {
             continue;
         }
-        result = OpenContext(operation, request.password);
+        result = OpenContext(operation, request.password.Text());
         if (result != 0) {
             if (request.mode == RpcConnector::Mode::Probe) {
                 CloseContext(operation);

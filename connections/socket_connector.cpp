@@ -5,23 +5,32 @@
 
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 namespace {
 
 constexpr int kReplySize = 10;
 const char kAlarm[] = "unmount";
+constexpr std::wstring_view kPasswordPrefix = L"psw=";
 
-// The ANSI code page of the calling thread's locale.
-std::string ToThreadAnsi(const std::wstring& text) {
+// The ANSI code page of the calling thread's locale, into converted (sized
+// once, so a secret leaves no copy behind).
+void ToThreadAnsi(const std::wstring& text, std::string& converted) {
+    converted.clear();
     if (text.empty()) {
-        return std::string();
+        return;
     }
     const int length = static_cast<int>(text.size());
     const int size =
         ::WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    std::string converted(static_cast<size_t>(size), '\0');
+    converted.resize(static_cast<size_t>(size));
     ::WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), length, &converted[0], size, nullptr,
                           nullptr);
+}
+
+std::string ToThreadAnsi(const std::wstring& text) {
+    std::string converted;
+    ToThreadAnsi(text, converted);
     return converted;
 }
 
@@ -204,8 +213,14 @@ std::int32_t SocketConnector::OpenSocket(const std::string& address, std::uint32
 }
 
 bool SocketConnector::SendPassword(SOCKET socket) {
-    const std::string message = ToThreadAnsi(L"psw=" + GetPassword());
-    if (::send(socket, message.data(), static_cast<int>(message.size()), 0) == SOCKET_ERROR) {
+    const SecretWString password = GetPassword();
+    SecretWString text;
+    text.Text().reserve(kPasswordPrefix.size() + password.Text().size());
+    text.Text().append(kPasswordPrefix).append(password.Text());
+    SecretString message;
+    ToThreadAnsi(text.Text(), message.Text());
+    if (::send(socket, message.Text().data(), static_cast<int>(message.Text().size()), 0) ==
+        SOCKET_ERROR) {
         return false;
     }
     fd_set readable;

@@ -14,6 +14,10 @@ namespace {
 // client answers E_NOINTERFACE and a dead one's call fails.
 const IID& kLivenessProbeIid = IID_IQNServers;
 
+// Identification level at most: whatever device the name reaches, it can
+// tell who the service is but never act as the service.
+constexpr DWORD kOpenFlags = FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+
 // The port with DTR raised (the button closes DTR onto DSR) and only DSR
 // changes reported, or an empty handle and the error of the call that failed.
 //
@@ -22,8 +26,8 @@ const IID& kLivenessProbeIid = IID_IQNServers;
 // on Windows a serial port is held exclusively whatever the access.
 KRVN::unique_hfile OpenPort(const std::wstring& name, DWORD& error) {
     KRVN::unique_hfile port(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                          FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                          FILE_FLAG_OVERLAPPED, nullptr));
+                                          FILE_SHARE_READ, nullptr, OPEN_EXISTING, kOpenFlags,
+                                          nullptr));
     if (port) {
         DCB control{};
         control.DCBlength = sizeof control;
