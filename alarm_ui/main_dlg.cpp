@@ -172,14 +172,15 @@ void CMainDlg::OnDelete(WORD, WORD, HWND) {
     if (selected < 0) {
         return;
     }
+    // A reload while the question is open may put another server in this row.
+    const std::wstring address = m_list.GetItemText(selected, kAddressColumn);
     if (ShowStringBox(m_hWnd, IDS_CONFIRM_DELETE, 0, MB_YESNO | MB_ICONQUESTION) == IDYES) {
         KRVN::CWaitCursor wait;
-        const KRVN::unique_bstr address(m_list.GetItemText(selected, kAddressColumn).c_str());
-        const HRESULT hr = m_app.Servers()->Remove(address.get());
+        const HRESULT hr = m_app.Servers()->Remove(KRVN::unique_bstr(address.c_str()).get());
         if (hr != S_OK) {
             ShowCallError(m_hWnd, L"IQNServers::Remove", hr, MB_ICONERROR);
-        } else {
-            m_list.DeleteItem(selected);
+        } else if (const int row = m_list.FindItem(address); row >= 0) {
+            m_list.DeleteItem(row);
         }
     }
     const int count = m_list.GetItemCount();

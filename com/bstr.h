@@ -4,11 +4,19 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <cwchar>
 #include <utility>
 
 #include "common/ca_exception.h"
 
 namespace KRVN {
+
+// True for a string with a zero character before its end. Whoever reads it
+// as a C string would see less than was sent, so inputs refuse it.
+inline bool HasEmbeddedZero(BSTR text) noexcept {
+    const UINT length = ::SysStringLen(text);
+    return text && ::wcsnlen(text, length) < length;
+}
 
 class unique_bstr {
 public:

@@ -2,6 +2,7 @@
 // IDispatch of a dual interface I, served from the registered type library:
 // one type info, names and dispatch identifiers from the library, and calls
 // (with argument conversion) through ITypeInfo::Invoke on I's vtable.
+// DISPID_NEWENUM answers as a method as well as a property get.
 
 #include <windows.h>
 #include <oaidl.h>
@@ -59,6 +60,11 @@ public:
         com_ptr<ITypeInfo> dispatch;
         com_ptr<ITypeInfo> vtable;
         KRVN_RETURN_IF_FAILED(Cache().Get(dispatch, vtable));
+        // The library describes the enumerator as a property; clients may
+        // call it as a method too (JScript's Enumerator does).
+        if (id == DISPID_NEWENUM && (flags & DISPATCH_METHOD)) {
+            flags |= DISPATCH_PROPERTYGET;
+        }
         return vtable->Invoke(static_cast<I*>(this), id, flags, params, result, exception,
                               badArgument);
     }

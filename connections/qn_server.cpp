@@ -1,5 +1,7 @@
 #include "connections/qn_server.h"
 
+#include <cwchar>
+
 #include "com/result.h"
 #include "connections/server_alarm_route.h"
 
@@ -8,7 +10,7 @@ HRESULT QNServer::get_Address(BSTR* value) {
 }
 
 HRESULT QNServer::put_Address(BSTR value) {
-    return PutString(m_address, value);
+    return PutString(m_address, value, m_listed.load());
 }
 
 HRESULT QNServer::get_Password(BSTR* value) {
@@ -16,7 +18,7 @@ HRESULT QNServer::get_Password(BSTR* value) {
 }
 
 HRESULT QNServer::put_Password(BSTR value) {
-    return PutString(m_password, value);
+    return PutString(m_password, value, false);
 }
 
 HRESULT QNServer::get_Port(ULONG* value) {
@@ -55,17 +57,31 @@ HRESULT QNServer::SendAlarm() {
     KRVN_CATCH_RETURN()
 }
 
+void QNServer::SetListed(bool listed) noexcept {
+    m_listed.store(listed);
+}
+
 HRESULT QNServer::GetString(const KRVN::unique_bstr& slot, BSTR* value) {
     std::lock_guard<std::mutex> hold(m_stringLock);
     return slot.copy_to(value);
 }
 
-HRESULT QNServer::PutString(KRVN::unique_bstr& slot, BSTR value) {
+HRESULT QNServer::PutString(KRVN::unique_bstr& slot, BSTR value, bool fixed) {
+    if (KRVN::HasEmbeddedZero(value)) {
+        return E_INVALIDARG;
+    }
     try {
         std::lock_guard<std::mutex> hold(m_stringLock);
-        if (value != slot.get()) {
-            slot = KRVN::unique_bstr(value);
+        if (value == slot.get()) {
+            return S_OK;
         }
+        if (fixed) {
+            // The entry's key and the saved list keep this text; a null
+            // reads as empty there too.
+            const bool same = std::wcscmp(slot ? slot.get() : L"", value ? value : L"") == 0;
+            return same ? S_OK : kAddressOfListedServer;
+        }
+        slot = KRVN::unique_bstr(value);
         return S_OK;
     }
     KRVN_CATCH_RETURN()

@@ -4,6 +4,10 @@
 // the connection checker and alarm threads read and write its properties at
 // the same time; strings are copied in and out under a small lock, so no
 // reader ever sees a freed string. It may be aggregated.
+//
+// The objects of the service's list are handed out to clients as they are
+// (Item, _NewEnum). The list is keyed by Address, so a listed object's
+// Address is fixed: a client renames a server by removing and adding it.
 
 #include <windows.h>
 
@@ -16,15 +20,28 @@
 #include "com/interface_map.h"
 #include "contract/TolvaneLib.h"
 
-class QNServer : public KRVN::com::DispatchImpl<IQNServer> {
+// How the alarm manager marks the server objects it lists. In-process only:
+// no proxy exists for it, so clients cannot reach it.
+struct IListedServer : public IUnknown {
+    virtual void STDMETHODCALLTYPE SetListed(bool listed) noexcept = 0;
+};
+__CRT_UUID_DECL(IListedServer, 0x7f49abbf, 0x866c, 0x4089, 0x8b, 0x31, 0xc6, 0xa6, 0xbf, 0x19, 0xa5,
+                0x4d)
+
+class QNServer : public KRVN::com::DispatchImpl<IQNServer>, public IListedServer {
 public:
-    using Interfaces = KRVN::com::InterfaceMap<KRVN::com::Entry<IQNServer>,
-                                               KRVN::com::Entry<IDispatch, IQNServer>>;
+    using Interfaces =
+        KRVN::com::InterfaceMap<KRVN::com::Entry<IQNServer>, KRVN::com::Entry<IDispatch, IQNServer>,
+                                KRVN::com::Entry<IListedServer>>;
     static constexpr KRVN::com::Aggregation kAggregation = KRVN::com::Aggregation::Allowed;
+    // put_Address's refusal of a new address while the object is listed.
+    static constexpr HRESULT kAddressOfListedServer = E_ACCESSDENIED;
 
     // Strings: a copy of what is stored (null when unset). A put stores a
-    // copy up to the first zero character; null clears; putting back the
-    // stored string itself changes nothing.
+    // copy; null clears; putting back the stored string itself changes
+    // nothing. A string with a zero character before its end is refused
+    // with E_INVALIDARG. While listed, only the stored text is accepted as
+    // the Address.
     HRESULT STDMETHODCALLTYPE get_Address(BSTR* value) override;
     HRESULT STDMETHODCALLTYPE put_Address(BSTR value) override;
     HRESULT STDMETHODCALLTYPE get_Password(BSTR* value) override;
@@ -36,17 +53,21 @@ public:
     HRESULT STDMETHODCALLTYPE put_StateCode(LONG value) override;
     HRESULT STDMETHODCALLTYPE SendAlarm() override;
 
+    void STDMETHODCALLTYPE SetListed(bool listed) noexcept override;
+
 protected:
     QNServer() = default;
     ~QNServer() = default;
 
 private:
     HRESULT GetString(const KRVN::unique_bstr& slot, BSTR* value);
-    HRESULT PutString(KRVN::unique_bstr& slot, BSTR value);
+    // fixed: only the stored text may be put back.
+    HRESULT PutString(KRVN::unique_bstr& slot, BSTR value, bool fixed);
 
     std::mutex m_stringLock;
     KRVN::unique_bstr m_address;
     KRVN::unique_bstr m_password;
     std::atomic<ULONG> m_port{0};
     std::atomic<LONG> m_stateCode{-1};
+    std::atomic<bool> m_listed{false};
 };

@@ -2,8 +2,10 @@
 
 #include <vector>
 
+#include "com/bstr.h"
 #include "com/com_ptr.h"
 #include "com/result.h"
+#include "com/variant.h"
 #include "connections/address_less.h"
 #include "connections/clone_server.h"
 #include "connections/server_enumerator.h"
@@ -11,19 +13,43 @@
 
 namespace {
 
-// The entry at a position in list order or with an equal address.
-HRESULT FindEntry(const AlarmManager::Snapshot& entries, const VARIANT& index,
-                  AlarmManager::Entry& found) {
-    LONG position = 0;
-    switch (V_VT(&index)) {
-    case VT_I4:
-        position = V_I4(&index);
-        break;
+bool IsNumber(VARTYPE type) {
+    switch (type) {
+    case VT_I1:
     case VT_I2:
-        position = V_I2(&index);
-        break;
-    case VT_BSTR: {
-        const std::wstring address = V_BSTR(&index) ? V_BSTR(&index) : L"";
+    case VT_I4:
+    case VT_I8:
+    case VT_INT:
+    case VT_UI1:
+    case VT_UI2:
+    case VT_UI4:
+    case VT_UI8:
+    case VT_UINT:
+    case VT_R4:
+    case VT_R8:
+    case VT_CY:
+    case VT_DECIMAL:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The entry at a position in list order or with an equal address. Script
+// variables arrive by reference (VT_BYREF | VT_VARIANT), which VariantCopyInd
+// takes off; any number is a position, a fraction rounded half to even as
+// VBScript's CLng does.
+HRESULT FindEntry(const AlarmManager::Snapshot& entries, VARIANT& given,
+                  AlarmManager::Entry& found) {
+    KRVN::unique_variant index;
+    if (FAILED(::VariantCopyInd(index.put(), &given))) {
+        return E_INVALIDARG;
+    }
+    const VARIANT& plain = index.get();
+    if (V_VT(&plain) == VT_BSTR) {
+        // All of it: an address cut at a zero inside would name another server.
+        const std::wstring address(V_BSTR(&plain) ? V_BSTR(&plain) : L"",
+                                   ::SysStringLen(V_BSTR(&plain)));
         const AddressLess less;
         for (const auto& [key, entry] : entries) {
             if (!less(key, address) && !less(address, key)) {
@@ -33,9 +59,14 @@ HRESULT FindEntry(const AlarmManager::Snapshot& entries, const VARIANT& index,
         }
         return AlarmManager::kNotListed;
     }
-    default:
+    // A number beyond 32 bits is beyond the list as well. VariantChangeType
+    // only reads its source; the header just lacks the const.
+    KRVN::unique_variant converted;
+    if (!IsNumber(V_VT(&plain)) ||
+        FAILED(::VariantChangeType(converted.put(), const_cast<VARIANT*>(&plain), 0, VT_I4))) {
         return E_INVALIDARG;
     }
+    const LONG position = V_I4(&converted.get());
     if (position < 0 || static_cast<size_t>(position) >= entries.size()) {
         return E_INVALIDARG;
     }
@@ -84,6 +115,10 @@ HRESULT QNServers::Add(IDispatch* server) {
 }
 
 HRESULT QNServers::Remove(BSTR address) {
+    // Cut at the zero, the address would name another server.
+    if (KRVN::HasEmbeddedZero(address)) {
+        return E_INVALIDARG;
+    }
     try {
         m_manager.RemoveServer(address ? address : L"");
         return m_manager.SaveList();

@@ -23,15 +23,18 @@ public:
                                                KRVN::com::Entry<IDispatch, IQNServers>>;
     static constexpr KRVN::com::Aggregation kAggregation = KRVN::com::Aggregation::Refused;
 
-    // index: a VT_I4 or VT_I2 position in list order, or a VT_BSTR address
-    // (letter case ignored); any other type gives E_INVALIDARG. On failure
-    // item is not touched.
+    // index, also by reference: a number is a position in list order (a
+    // fraction rounded half to even), a string an address (letter case
+    // ignored); any other type, or a position outside the list, gives
+    // E_INVALIDARG. The item is the listed object itself. On failure item
+    // is not touched.
     HRESULT STDMETHODCALLTYPE Item(VARIANT index, VARIANT* item) override;
     HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override;
     // Lists a service-side copy unless the address is listed already, and
     // saves the list. A null object gives E_POINTER, one without IQNServer
     // E_NOINTERFACE; the list is then unchanged.
     HRESULT STDMETHODCALLTYPE Add(IDispatch* server) override;
+    // E_INVALIDARG for an address with a zero character before its end.
     HRESULT STDMETHODCALLTYPE Remove(BSTR address) override;
     HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** enumerator) override;
     // 0, or 0xFFFFFFFF when any server did not take the alarm.

@@ -70,9 +70,8 @@ Do While i < args.Count
         i = i + 1
     Case "list"
         WScript.Echo "count " & servers.Count
-        ' A variable would go by reference, which Item refuses: pass a value.
         For k = 0 To servers.Count - 1
-            Describe "item " & k, servers(CLng(k))
+            Describe "item " & k, servers.Item(k)
         Next
         For Each server In servers
             Describe "each", server

@@ -8,6 +8,7 @@
 #include "config/alarm_key_security.h"
 #include "config/registry_store.h"
 #include "connections/find_process_by_name.h"
+#include "connections/qn_server.h"
 #include "connections/server_alarm_route.h"
 #include "connections/worker_pool.h"
 #include "service/com_port_waiter.h"
@@ -28,6 +29,12 @@ KRVN::com_ptr<IQNServer> ServerWithAddress(IUnknown* object, std::wstring& addre
         address = text ? std::wstring(text.get()) : std::wstring();
     }
     return server;
+}
+
+// A listed object's Address is its entry's key: the object refuses another
+// while marked. Only the service's own QNServer objects carry the mark.
+KRVN::com_ptr<IListedServer> ListingMark(const AlarmManager::Entry& entry) {
+    return entry->GetServer().try_query<IListedServer>();
 }
 
 } // namespace
@@ -174,6 +181,11 @@ void AlarmManager::RemoveServer(const std::wstring& address) {
         std::lock_guard<std::mutex> list(m_listLock);
         removed = m_servers.extract(address);
     }
+    if (removed) {
+        if (const auto mark = ListingMark(removed.mapped())) {
+            mark->SetListed(false);
+        }
+    }
     // The checker is stopped: nobody else touches the connected set now.
     m_connected.erase(address);
     StartChecker();
@@ -252,10 +264,13 @@ void AlarmManager::StartChecker() {
 }
 
 void AlarmManager::Insert(const std::wstring& key, const Entry& entry) {
+    const auto mark = ListingMark(entry);
     // A copy goes in, so a refused entry is freed by the caller, outside the locks.
     KRVN::CSyncGuard hold(&m_lock);
     std::lock_guard<std::mutex> list(m_listLock);
-    m_servers.try_emplace(key, entry);
+    if (m_servers.try_emplace(key, entry).second && mark) {
+        mark->SetListed(true);
+    }
 }
 
 AlarmManager::Entry AlarmManager::Find(const std::wstring& address) const {

@@ -84,13 +84,16 @@ public:
 
     // Lists the server object (one that answers IQNServer) under its
     // Address, unless that address is listed already; a null Address counts
-    // as empty. Objects without IQNServer are not listed.
+    // as empty. Objects without IQNServer are not listed. A listed QNServer
+    // is marked (IListedServer), so its Address stays the entry's key until
+    // it is removed.
     void AddServer(IUnknown* server);
     // As AddServer, but only when a probe of the new entry gives 0; returns
     // the probe's result (E_NOINTERFACE for an object without IQNServer).
     std::int32_t TryConnectAdd(IUnknown* server);
-    // Stops the checker, removes the address and starts the checker again,
-    // whether or not the address was listed.
+    // Stops the checker, removes the address (its object may take another
+    // Address again) and starts the checker again, whether or not the
+    // address was listed.
     void RemoveServer(const std::wstring& address);
     HRESULT SaveList();
     HRESULT LoadList();

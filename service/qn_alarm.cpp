@@ -23,6 +23,10 @@ HRESULT QNAlarm::get_ComPort(BSTR* name) {
 }
 
 HRESULT QNAlarm::put_ComPort(BSTR name) {
+    // Cut at the zero, the name would be another port's, or none.
+    if (KRVN::HasEmbeddedZero(name)) {
+        return E_INVALIDARG;
+    }
     try {
         return m_manager.SetComPort(name ? name : L"");
     }

@@ -27,7 +27,8 @@ public:
     static constexpr KRVN::com::Aggregation kAggregation = KRVN::com::Aggregation::Refused;
 
     HRESULT STDMETHODCALLTYPE get_ComPort(BSTR* name) override;
-    // A null name is taken as the empty one: nothing is watched.
+    // A null name is taken as the empty one: nothing is watched. A name with
+    // a zero character before its end is refused (E_INVALIDARG).
     HRESULT STDMETHODCALLTYPE put_ComPort(BSTR name) override;
 
     HRESULT STDMETHODCALLTYPE Advise(IRedButtonEvents* sink) override;

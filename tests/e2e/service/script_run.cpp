@@ -8,8 +8,13 @@ namespace krvn_e2e {
 
 ::testing::AssertionResult RunScript(const std::wstring& commands, std::vector<std::string>& lines,
                                      DWORD timeoutMs) {
+    return RunScriptFile(KRVN_SERVERS_CLIENT, commands, lines, timeoutMs);
+}
+
+::testing::AssertionResult RunScriptFile(const std::wstring& script, const std::wstring& arguments,
+                                         std::vector<std::string>& lines, DWORD timeoutMs) {
     const ProgramResult run =
-        RunProgram(L"cscript.exe //nologo \"" KRVN_SERVERS_CLIENT L"\" " + commands, timeoutMs);
+        RunProgram(L"cscript.exe //nologo \"" + script + L"\" " + arguments, timeoutMs);
     lines.clear();
     std::istringstream text(run.output);
     std::string line;

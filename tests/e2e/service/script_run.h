@@ -1,6 +1,7 @@
 #pragma once
-// The VBScript client (scripts/servers_client.vbs) run by Wine's cscript
-// against the running service, to its end.
+// Script clients run by Wine's cscript against the running service, to
+// their end: the VBScript client (scripts/servers_client.vbs) and the tests'
+// own scripts.
 
 #include <windows.h>
 
@@ -16,5 +17,8 @@ namespace krvn_e2e {
 // silently, with exit code 0.
 ::testing::AssertionResult RunScript(const std::wstring& commands, std::vector<std::string>& lines,
                                      DWORD timeoutMs = 60000);
+// The same for another script (VBScript or JScript, by its extension).
+::testing::AssertionResult RunScriptFile(const std::wstring& script, const std::wstring& arguments,
+                                         std::vector<std::string>& lines, DWORD timeoutMs = 60000);
 
 } // namespace krvn_e2e

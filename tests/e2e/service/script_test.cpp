@@ -1,8 +1,9 @@
-// A VBScript client run by Wine's cscript against the running service: it
-// lists, adds and removes servers, indexes by position and by address,
-// enumerates with For Each, reads the state and sends the alarm, which the
-// substitute disk servers log. The test program stays alive meanwhile, so
-// Wine keeps the service up.
+// Script clients run by Wine's cscript against the running service. The
+// VBScript client lists, adds and removes servers, indexes by position (its
+// loop variable) and by address, enumerates with For Each, reads the state
+// and sends the alarm, which the substitute disk servers log; a JScript
+// client tries input that must be refused and enumerates with Enumerator.
+// The test program stays alive meanwhile, so Wine keeps the service up.
 
 #include <windows.h>
 
@@ -59,6 +60,18 @@ TEST_F(ScriptClient, ManagesAndAlarmsTheServerList) {
     ASSERT_THAT(lines, ElementsAre("removed 127.0.0.3", "removed QUENDOR-RPC", "count 1",
                                    "item 0 127.0.0.2 " + portText + " 0",
                                    "each 127.0.0.2 " + portText + " 0"));
+}
+
+TEST_F(ScriptClient, BadInputChangesNothingAndJScriptEnumerates) {
+    ASSERT_TRUE(Tolvane(L"-Service"));
+    std::vector<std::string> lines;
+    ASSERT_TRUE(RunScript(L"add keep.test pw 0 add other.test pw 0 port COM5", lines));
+    ASSERT_TRUE(RunScriptFile(KRVN_BAD_INPUT_CLIENT, L"keep.test other.test", lines));
+    // E_INVALIDARG for strings with a zero inside; E_ACCESSDENIED for a new
+    // address of a listed server.
+    EXPECT_THAT(lines, ElementsAre("address 80070057", "password 80070057", "remove 80070057",
+                                   "port 80070057", "rename 80070005", "port COM5",
+                                   "each keep.test", "each other.test", "count 2"));
 }
 
 TEST_F(ScriptClient, RuntimeErrorsDoNotPassForSuccess) {

@@ -133,4 +133,24 @@ TEST_F(MainDlgTest, DeleteAsksRemovesAndReselects) {
     });
 }
 
+// A state change may reload the list while the question is open.
+TEST_F(MainDlgTest, DeleteRemovesTheServerItAskedAbout) {
+    Servers({{L"a", L"p", 0, 0}, {L"b", L"p", 0, 0}, {L"c", L"p", 0, 0}});
+    RunSettings([&](DWORD thread, HWND dialog) {
+        const HWND list = ListOf(dialog);
+        ListView_SetItemState(list, 1, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+        ui::Click(dialog, IDC_MAIN_DELETE);
+        ASSERT_NE(ui::WaitForMessageBox(thread), nullptr);
+
+        // The reload puts "ab" into the row that "b" held.
+        Servers({{L"a", L"p", 0, 0}, {L"ab", L"p", 0, 0}, {L"b", L"p", 0, 0}, {L"c", L"p", 0, 0}});
+        ::PostMessageW(dialog, WM_USER + 1, 0, 0);
+        ASSERT_TRUE(ui::WaitFor([&] { return ui::ListText(list, 1, 0) == L"ab"; }));
+        ui::Answer(thread, IDYES);
+        EXPECT_TRUE(ui::WaitFor([&] { return ui::ListCount(list) == 3; }));
+        EXPECT_TRUE(service.state.Called(L"Remove b"));
+        EXPECT_EQ(ui::ListText(list, 1, 0), L"ab");
+    });
+}
+
 } // namespace

@@ -59,15 +59,17 @@ TEST(QNServerTest, StringsAreCopiedInAndOut) {
     EXPECT_NE(given.get(), first.get());
 }
 
-TEST(QNServerTest, PutStopsAtTheFirstZeroCharacter) {
+// Stored up to the zero, "ab\0cd" would pass for "ab".
+TEST(QNServerTest, PutRefusesAZeroCharacterInside) {
     const auto server = NewServer();
     unique_bstr given;
     given.reset(::SysAllocStringLen(L"ab\0cd", 5));
-    ASSERT_EQ(S_OK, server->put_Password(given.get()));
+    EXPECT_EQ(E_INVALIDARG, server->put_Address(given.get()));
+    EXPECT_EQ(E_INVALIDARG, server->put_Password(given.get()));
     unique_bstr stored;
     ASSERT_EQ(S_OK, server->get_Password(stored.put()));
-    EXPECT_EQ(2u, stored.length());
-    EXPECT_STREQ(L"ab", stored.get());
+    EXPECT_FALSE(stored);
+    EXPECT_FALSE(ReadAddress(server.get()));
 }
 
 TEST(QNServerTest, NullClearsAndNullOutPointersAreRefused) {
