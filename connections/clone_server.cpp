@@ -3,7 +3,9 @@
 #include "com/bstr.h"
 #include "com/com_object.h"
 #include "com/result.h"
+#include "common/unique_handle.h"
 #include "connections/qn_server.h"
+#include "connections/secret_text.h"
 
 HRESULT CloneServer(IUnknown* source, KRVN::com_ptr<IQNServer>& copy) noexcept {
     copy.reset();
@@ -17,6 +19,7 @@ HRESULT CloneServer(IUnknown* source, KRVN::com_ptr<IQNServer>& copy) noexcept {
         }
         KRVN::unique_bstr address;
         KRVN::unique_bstr password;
+        const auto wipe = KRVN::scope_exit([&password] { WipeBstr(password.get()); });
         ULONG port = 0;
         KRVN_RETURN_IF_FAILED(server->get_Address(address.put()));
         KRVN_RETURN_IF_FAILED(server->get_Password(password.put()));

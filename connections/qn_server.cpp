@@ -1,8 +1,11 @@
 #include "connections/qn_server.h"
 
 #include <cwchar>
+#include <utility>
 
 #include "com/result.h"
+#include "connections/configuration_gate.h"
+#include "connections/secret_text.h"
 #include "connections/server_alarm_route.h"
 
 HRESULT QNServer::get_Address(BSTR* value) {
@@ -10,14 +13,25 @@ HRESULT QNServer::get_Address(BSTR* value) {
 }
 
 HRESULT QNServer::put_Address(BSTR value) {
+    if (!MayChange()) {
+        return E_ACCESSDENIED;
+    }
     return PutString(m_address, value, m_listed.load());
 }
 
 HRESULT QNServer::get_Password(BSTR* value) {
+    if (value && !ConfigurationAllowed()) {
+        // Callers the service keeps from the configuration see no password.
+        *value = ::SysAllocString(L"");
+        return *value ? S_OK : E_OUTOFMEMORY;
+    }
     return GetString(m_password, value);
 }
 
 HRESULT QNServer::put_Password(BSTR value) {
+    if (!MayChange()) {
+        return E_ACCESSDENIED;
+    }
     return PutString(m_password, value, false);
 }
 
@@ -30,6 +44,9 @@ HRESULT QNServer::get_Port(ULONG* value) {
 }
 
 HRESULT QNServer::put_Port(ULONG value) {
+    if (!MayChange()) {
+        return E_ACCESSDENIED;
+    }
     m_port.store(value);
     return S_OK;
 }
@@ -57,6 +74,14 @@ HRESULT QNServer::SendAlarm() {
     KRVN_CATCH_RETURN()
 }
 
+QNServer::~QNServer() {
+    WipeBstr(m_password.get());
+}
+
+bool QNServer::MayChange() const {
+    return !m_listed.load() || ConfigurationAllowed();
+}
+
 void QNServer::SetListed(bool listed) noexcept {
     m_listed.store(listed);
 }
@@ -81,7 +106,10 @@ HRESULT QNServer::PutString(KRVN::unique_bstr& slot, BSTR value, bool fixed) {
             const bool same = std::wcscmp(slot ? slot.get() : L"", value ? value : L"") == 0;
             return same ? S_OK : kAddressOfListedServer;
         }
-        slot = KRVN::unique_bstr(value);
+        KRVN::unique_bstr replacement(value);
+        // Whatever the slot held may have been a password.
+        WipeBstr(slot.get());
+        slot = std::move(replacement);
         return S_OK;
     }
     KRVN_CATCH_RETURN()

@@ -41,7 +41,10 @@ public:
     // copy; null clears; putting back the stored string itself changes
     // nothing. A string with a zero character before its end is refused
     // with E_INVALIDARG. While listed, only the stored text is accepted as
-    // the Address.
+    // the Address, and only callers the service lets change its
+    // configuration may put anything (others get E_ACCESSDENIED); those it
+    // keeps out read every Password as empty. A replaced or released
+    // password is wiped.
     HRESULT STDMETHODCALLTYPE get_Address(BSTR* value) override;
     HRESULT STDMETHODCALLTYPE put_Address(BSTR value) override;
     HRESULT STDMETHODCALLTYPE get_Password(BSTR* value) override;
@@ -57,9 +60,12 @@ public:
 
 protected:
     QNServer() = default;
-    ~QNServer() = default;
+    ~QNServer();
 
 private:
+    // A listed server's settings are configuration: the service's gate
+    // decides who may change them.
+    bool MayChange() const;
     HRESULT GetString(const KRVN::unique_bstr& slot, BSTR* value);
     // fixed: only the stored text may be put back.
     HRESULT PutString(KRVN::unique_bstr& slot, BSTR value, bool fixed);

@@ -8,6 +8,7 @@
 #include "com/variant.h"
 #include "connections/address_less.h"
 #include "connections/clone_server.h"
+#include "connections/configuration_gate.h"
 #include "connections/server_enumerator.h"
 #include "service/alarm_manager.h"
 
@@ -105,6 +106,9 @@ HRESULT QNServers::get_Count(LONG* count) {
 }
 
 HRESULT QNServers::Add(IDispatch* server) {
+    if (!ConfigurationAllowed()) {
+        return E_ACCESSDENIED;
+    }
     try {
         KRVN::com_ptr<IQNServer> copy;
         KRVN_RETURN_IF_FAILED(CloneServer(server, copy));
@@ -115,6 +119,9 @@ HRESULT QNServers::Add(IDispatch* server) {
 }
 
 HRESULT QNServers::Remove(BSTR address) {
+    if (!ConfigurationAllowed()) {
+        return E_ACCESSDENIED;
+    }
     // Cut at the zero, the address would name another server.
     if (KRVN::HasEmbeddedZero(address)) {
         return E_INVALIDARG;
@@ -152,6 +159,9 @@ HRESULT QNServers::SendAlarm() {
 }
 
 HRESULT QNServers::TryConnect(IDispatch* server) {
+    if (!ConfigurationAllowed()) {
+        return E_ACCESSDENIED;
+    }
     try {
         KRVN::com_ptr<IQNServer> copy;
         KRVN_RETURN_IF_FAILED(CloneServer(server, copy));

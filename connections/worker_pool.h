@@ -20,8 +20,10 @@ class WorkerPool {
 public:
     using Task = std::function<std::int32_t()>;
 
-    // How long a worker waits for a task before it ends.
-    static constexpr DWORD kIdleMs = 30000;
+    // How long a worker waits for a task before it ends: long enough to
+    // serve a burst of orders and probes, short enough that a quiet service
+    // holds no threads it does not need.
+    static constexpr DWORD kIdleMs = 2000;
 
     // The process's pool; never destroyed, since abandoned workers may still
     // run at exit.

@@ -7,11 +7,13 @@
 #include "common/sync_guard.h"
 #include "config/alarm_key_security.h"
 #include "config/registry_store.h"
+#include "connections/configuration_gate.h"
 #include "connections/find_process_by_name.h"
 #include "connections/qn_server.h"
 #include "connections/server_alarm_route.h"
 #include "connections/worker_pool.h"
 #include "service/com_port_waiter.h"
+#include "service/configuration_policy.h"
 #include "service/event_reporter.h"
 
 namespace {
@@ -45,6 +47,7 @@ AlarmManager& AlarmManager::Instance() {
         auto* made = new AlarmManager;
         SetServerAlarmRoute(
             [](const std::wstring& address) { return Instance().SendAlarmTo(address); });
+        SetConfigurationGate(&CallerMayConfigure);
         return made;
     }();
     return *instance;

@@ -6,6 +6,8 @@
 #include "com/result.h"
 #include "service/alarm_manager.h"
 #include "service/calling_process.h"
+#include "service/serial_port_name.h"
+#include "connections/configuration_gate.h"
 #include "service/com_port_waiter.h"
 
 QNAlarm::QNAlarm() : QNAlarm(AlarmManager::Instance()) {}
@@ -24,8 +26,11 @@ HRESULT QNAlarm::get_ComPort(BSTR* name) {
 
 HRESULT QNAlarm::put_ComPort(BSTR name) {
     // Cut at the zero, the name would be another port's, or none.
-    if (KRVN::HasEmbeddedZero(name)) {
+    if (KRVN::HasEmbeddedZero(name) || !IsSerialPortName(name ? name : L"")) {
         return E_INVALIDARG;
+    }
+    if (!ConfigurationAllowed()) {
+        return E_ACCESSDENIED;
     }
     try {
         return m_manager.SetComPort(name ? name : L"");

@@ -8,8 +8,8 @@ namespace {
 constexpr std::wstring_view kDevicePrefix = L"\\\\.\\";
 
 bool IsDigits(std::wstring_view text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(),
-                                        [](wchar_t c) { return c >= L'0' && c <= L'9'; });
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
 }
 
 bool IsComName(std::wstring_view name) {

@@ -10,9 +10,12 @@
 #include "com/class_factory.h"
 #include "com/com_object.h"
 #include "com/variant.h"
+#include "common/unique_handle.h"
 #include "config/registry_store.h"
 #include "connections/qn_servers.h"
+#include "connections/configuration_gate.h"
 #include "service/alarm_manager.h"
+#include "service/configuration_policy.h"
 #include "service/qn_alarm.h"
 #include "tests/unit/connections/substitute_server_process.h"
 #include "tests/unit/connections/test_environment.h"
@@ -294,6 +297,108 @@ TEST(QNServerSendAlarm, GoesThroughTheListedEntryOfTheServiceManager) {
 
     EXPECT_EQ(AlarmManager::kNotListed, MakeServerObject(L"route-other", L"x", 0)->SendAlarm());
     EXPECT_EQ(AlarmManager::kNotListed, MakeServerObject(nullptr, nullptr, 0)->SendAlarm());
+}
+
+CallerIdentity OrdinaryUser() {
+    return CallerIdentity{};
+}
+
+CallerIdentity Administrator() {
+    CallerIdentity caller;
+    caller.administrator = true;
+    return caller;
+}
+
+// The configuration is guarded for the rest of a test, as the service's
+// manager guards it, with the caller the test names.
+class GuardedConfigurationTest : public QNServersTest {
+protected:
+    void SetUp() override {
+        SetConfigurationGate(&CallerMayConfigure);
+        SetCallerSource(&OrdinaryUser);
+    }
+    void TearDown() override {
+        SetCallerSource(nullptr);
+        SetConfigurationGate(nullptr);
+    }
+    static void SetAdminOnly(DWORD value) {
+        KRVN::unique_hkey key;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, KRVN::kAlarmKeyPath, 0, nullptr, 0,
+                                    KEY_SET_VALUE, nullptr, key.put(), nullptr));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  ::RegSetValueExW(key.get(), L"AdminOnlyConfiguration", 0, REG_DWORD,
+                                   reinterpret_cast<BYTE*>(&value), sizeof value));
+    }
+};
+
+TEST_F(GuardedConfigurationTest, AdministratorsOnlyKeepsOthersFromChangesAndPasswordsNotAlarms) {
+    SubstituteServerProcess rpc;
+    ASSERT_TRUE(rpc.Start(L"--rpc --open-result 0"));
+    ListThree();
+    ASSERT_EQ(S_OK, m_manager.SaveList());
+    SetAdminOnly(1);
+    const auto alarm = KRVN::com::ComObject<QNAlarm>::Make(m_manager).query<IQNAlarm>();
+
+    const auto candidate = MakeServerObject(L"srv-new", L"pw", 0);
+    EXPECT_EQ(E_ACCESSDENIED, m_servers->Add(candidate.query<IDispatch>().get()));
+    EXPECT_EQ(E_ACCESSDENIED, m_servers->TryConnect(candidate.query<IDispatch>().get()));
+    EXPECT_EQ(E_ACCESSDENIED, m_servers->Remove(KRVN::unique_bstr(L"srv-a").get()));
+    EXPECT_EQ(E_ACCESSDENIED, alarm->put_ComPort(KRVN::unique_bstr(L"COM3").get()));
+    KRVN::unique_variant item;
+    ASSERT_EQ(S_OK, m_servers->Item(Index(VT_I4, 0).get(), item.put()));
+    const auto listed = KRVN::com_ptr<IUnknown>(V_DISPATCH(&item.get())).query<IQNServer>();
+    EXPECT_EQ(E_ACCESSDENIED, listed->put_Password(KRVN::unique_bstr(L"new").get()));
+    EXPECT_EQ(E_ACCESSDENIED, listed->put_Port(7));
+    KRVN::unique_bstr password;
+    ASSERT_EQ(S_OK, listed->get_Password(password.put()));
+    EXPECT_EQ(std::wstring(), password.get());
+
+    LONG count = 0;
+    EXPECT_EQ(S_OK, m_servers->get_Count(&count));
+    EXPECT_EQ(3, count);
+    EXPECT_EQ((std::vector<std::wstring>{L"srv-a", L"srv-b", L"SRV-C"}), StoredAddresses());
+    EXPECT_EQ(L"<none>", AlarmRegistry::ComPort());
+    // The alarm is everyone's.
+    EXPECT_EQ(S_OK, m_servers->SendAlarm());
+    EXPECT_TRUE(rpc.WaitForEvents("RemoteAlarm", 3));
+
+    // The service's own reads, an administrator, or the setting off: as before.
+    SetCallerSource(&Administrator);
+    password.reset();
+    ASSERT_EQ(S_OK, listed->get_Password(password.put()));
+    EXPECT_EQ(std::wstring(L"pw"), password.get());
+    EXPECT_EQ(S_OK, m_servers->Add(candidate.query<IDispatch>().get()));
+    SetCallerSource(&OrdinaryUser);
+    SetAdminOnly(0);
+    EXPECT_EQ(S_OK, m_servers->Remove(KRVN::unique_bstr(L"srv-new").get()));
+    EXPECT_EQ(S_OK, listed->put_Port(7));
+}
+
+TEST_F(QNServersTest, PortNamesOtherThanSerialDevicesAreRefused) {
+    RecordingReporter reporter;
+    m_manager.Start(reporter);
+    const auto alarm = KRVN::com::ComObject<QNAlarm>::Make(m_manager).query<IQNAlarm>();
+    // A pipe of the test's: a watcher that opened it would connect.
+    const KRVN::unique_hfile pipe(::CreateNamedPipeW(L"\\\\.\\pipe\\t",
+                                                     PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                                     PIPE_TYPE_BYTE, 1, 64, 64, 0, nullptr));
+    ASSERT_TRUE(pipe);
+    const KRVN::unique_event connected = KRVN::unique_event::create();
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = connected.get();
+    ::ConnectNamedPipe(pipe.get(), &overlapped);
+
+    for (const wchar_t* name : {L"\\\\127.0.0.1\\x\\y", L"\\\\.\\pipe\\t", L"C:\\x", L"COM7\\x"}) {
+        EXPECT_EQ(E_INVALIDARG, alarm->put_ComPort(KRVN::unique_bstr(name).get())) << name;
+    }
+    EXPECT_EQ(L"<none>", AlarmRegistry::ComPort());
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(connected.get(), 500));
+    for (const wchar_t* name : {L"COM7", L"\\\\.\\COM12"}) {
+        EXPECT_EQ(S_OK, alarm->put_ComPort(KRVN::unique_bstr(name).get())) << name;
+        EXPECT_EQ(name, AlarmRegistry::ComPort());
+    }
+    ::CancelIo(pipe.get());
 }
 
 } // namespace
