@@ -66,13 +66,13 @@ LONG ConnectChecker::CheckAll(std::wstring& lost, bool& cameUp) {
             lastKey = next->first;
             entry = next->second;
         }
-        const auto probe = entry->ProbeInFlight(
-            [&entry] { return WorkerPool::Shared().Run([entry] { return entry->Check(); }); });
-        // A stop ends the wait at once; the probe finishes on its worker.
-        if (probe->WaitFor(INFINITE, StopEvent().Handle()) != PendingResult::Wait::Done) {
+        // A connection that is up costs nothing: no worker for it.
+        const std::optional<std::int32_t> probed =
+            entry->CheckNow() ? std::optional<std::int32_t>(0) : ProbeOnWorker(entry);
+        if (!probed) {
             break;
         }
-        const std::int32_t code = probe->Result();
+        const std::int32_t code = *probed;
         const std::wstring address = entry->GetAddress();
         KRVN::CSyncGuard hold(&manager.m_lock);
         if (code == 0) {
@@ -90,6 +90,16 @@ LONG ConnectChecker::CheckAll(std::wstring& lost, bool& cameUp) {
         return anyDown ? SomeConnected : AllConnected;
     }
     return anyDown ? AllDisconnected : NoneConnect;
+}
+
+std::optional<std::int32_t> ConnectChecker::ProbeOnWorker(const AlarmManager::Entry& entry) {
+    const auto probe = entry->ProbeInFlight(
+        [&entry] { return WorkerPool::Shared().Run([entry] { return entry->Check(); }); });
+    // A stop ends the wait at once; the probe finishes on its worker.
+    if (probe->WaitFor(INFINITE, StopEvent().Handle()) != PendingResult::Wait::Done) {
+        return std::nullopt;
+    }
+    return probe->Result();
 }
 
 bool ConnectChecker::StopRequested() {

@@ -8,11 +8,15 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "common/smart_thread.h"
+#include "config/counted_ptr.h"
 
 class AlarmManager;
+class ConnectorHolder;
 
 class ConnectChecker : public CEventThread<CRuntimeThreadCreator> {
 public:
@@ -34,6 +38,9 @@ protected:
     void Run() override;
 
 private:
+    // The entry's probe, run on a worker; nothing when the checker was told
+    // to stop meanwhile.
+    std::optional<std::int32_t> ProbeOnWorker(const KRVN::CountedPtr<ConnectorHolder>& entry);
     bool StopRequested();
 
     AlarmManager* m_owner = nullptr;

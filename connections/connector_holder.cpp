@@ -36,6 +36,14 @@ std::int32_t ConnectorHolder::SendAlarm() {
     return socketMode ? socketCode : rpcCode;
 }
 
+bool ConnectorHolder::CheckNow() {
+    if (m_socket.GetPort() == 0 || !m_socket.IsConnected()) {
+        return false;
+    }
+    SetStateCode(0);
+    return true;
+}
+
 bool ConnectorHolder::SendAlarmNow() {
     return m_socket.GetPort() != 0 && m_socket.SendOnOpenConnection() == 0;
 }

@@ -41,6 +41,11 @@ public:
     // on the open connection; false when it must take SendAlarm's way.
     bool SendAlarmNow();
 
+    // The part of Check that cannot block: true, with 0 stored, when the
+    // socket connection is up (nothing to send); false when the probe must
+    // go to the network.
+    bool CheckNow();
+
     // The probe of this entry that runs on a worker: the one still running,
     // if any (a probe abandoned by a stopped checker is joined, never run
     // twice at once), else the one that start begins.

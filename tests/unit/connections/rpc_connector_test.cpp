@@ -12,6 +12,7 @@
 #include "com/bstr.h"
 #include "common/unique_handle.h"
 #include "connections/rpc_connector.h"
+#include "connections/worker_pool.h"
 #include "tests/unit/connections/substitute_server_process.h"
 #include "tests/unit/connections/test_environment.h"
 
@@ -127,6 +128,30 @@ TEST_F(RpcConnectorTest, ServerGoneAfterAProbeGivesTheRuntimeStatus) {
     ASSERT_TRUE(m_server.Stop());
     const std::int32_t probe = connector.Connect();
     EXPECT_TRUE(IsUnreachable(probe)) << probe;
+}
+
+TEST_F(RpcConnectorTest, AServerThatNeverAnswersCostsItsBoundOnceAndOneWorker) {
+    StartServer(L"--rpc-hang alarm");
+    RpcConnector connector(m_object.get());
+    const ULONGLONG started = ::GetTickCount64();
+    EXPECT_EQ(PendingResult::kTimedOut, connector.SendAlarm());
+    const ULONGLONG waited = ::GetTickCount64() - started;
+    EXPECT_GE(waited, RpcConnector::kOperationBoundMs - 100);
+    EXPECT_LT(waited, RpcConnector::kOperationBoundMs + 3000);
+
+    // While that call hangs, the next alarm fails at once instead of tying
+    // up one more worker; a probe is another kind and still gets through.
+    const size_t workers = WorkerPool::Shared().ThreadCount();
+    const ULONGLONG again = ::GetTickCount64();
+    EXPECT_EQ(PendingResult::kTimedOut, connector.SendAlarm());
+    EXPECT_LT(::GetTickCount64() - again, 500u);
+    EXPECT_EQ(0, connector.Connect());
+    EXPECT_LE(WorkerPool::Shared().ThreadCount(), workers + 1);
+    EXPECT_EQ(1u, m_server.Events("hang").size());
+
+    // Once the server answers (here: as it stops), alarms run again.
+    ASSERT_TRUE(m_server.Stop());
+    EXPECT_TRUE(IsUnreachable(connector.SendAlarm()));
 }
 
 TEST_F(RpcConnectorTest, ImpersonationIsUndoneOnTheCallingThread) {
