@@ -28,5 +28,10 @@ HostAction ParseHostAction(const std::vector<std::wstring>& arguments) {
             return HostAction::Service;
         }
     }
+    for (const std::wstring& token : arguments) {
+        if (IsSwitch(token, L"AutoStart")) {
+            return HostAction::AutoStart;
+        }
+    }
     return HostAction::Run;
 }

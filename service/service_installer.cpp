@@ -1,6 +1,7 @@
 #include "service/service_installer.h"
 
 #include "common/unique_handle.h"
+#include "service/boot_start.h"
 
 namespace {
 
@@ -19,6 +20,23 @@ void WaitUntilStopped(SC_HANDLE service, DWORD limitMs) {
         ::Sleep(kStopPollMs);
     }
 }
+
+class ServiceManagerTarget : public ServiceConfigTarget {
+public:
+    explicit ServiceManagerTarget(SC_HANDLE service) : m_service(service) {}
+
+    bool SetStartType(DWORD startType) override {
+        return ::ChangeServiceConfigW(m_service, SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE,
+                                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                      nullptr) != FALSE;
+    }
+    bool SetInfo(DWORD level, void* info) override {
+        return ::ChangeServiceConfig2W(m_service, level, info) != FALSE;
+    }
+
+private:
+    SC_HANDLE m_service;
+};
 
 } // namespace
 
@@ -88,6 +106,27 @@ bool ServiceInstaller::Uninstall() const {
     }
     if (!::DeleteService(service.get())) {
         Complain(L"Could not delete service");
+        return false;
+    }
+    return true;
+}
+
+bool ServiceInstaller::ConfigureBootStart() const {
+    const KRVN::unique_schandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) {
+        Complain(L"Could not open Service Manager");
+        return false;
+    }
+    // Restart actions need the right to start the service.
+    const KRVN::unique_schandle service(
+        ::OpenServiceW(manager.get(), m_name.c_str(), SERVICE_CHANGE_CONFIG | SERVICE_START));
+    if (!service) {
+        Complain(L"Could not open service");
+        return false;
+    }
+    ServiceManagerTarget target(service.get());
+    if (!ApplyBootStart(target)) {
+        Complain(L"Could not configure service");
         return false;
     }
     return true;

@@ -23,6 +23,9 @@ public:
     // Asks a running service to stop, waits for it, and deletes it in any
     // case. Not installed is done.
     bool Uninstall() const;
+    // Gives the installed service automatic start and restarts after a
+    // failure (boot_start.h).
+    bool ConfigureBootStart() const;
 
 private:
     void Complain(const wchar_t* text) const;

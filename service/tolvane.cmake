@@ -2,6 +2,8 @@
 # pieces are a library, so the tests can drive the switch parsing that ships.
 set(dir ${CMAKE_CURRENT_LIST_DIR})
 add_library(krvn_service_host STATIC
+    ${dir}/boot_start.cpp
+    ${dir}/boot_start.h
     ${dir}/command_line.cpp
     ${dir}/command_line.h
     ${dir}/com_security.cpp

@@ -55,6 +55,8 @@ HRESULT CTolvaneModule::Register(HostAction action) {
     case HostAction::RegServer:
         KRVN_RETURN_IF_FAILED(RegisterAppId(false));
         return RegisterServer();
+    case HostAction::AutoStart:
+        return m_installer.ConfigureBootStart() ? S_OK : E_FAIL;
     default:
         KRVN_RETURN_IF_FAILED(RegisterAppId(true));
         return RegisterServer();

@@ -2,9 +2,10 @@
 // The module of the Tolvane program: one executable that is a Windows service
 // and, at the same time, the local COM server of QNAlarm, QNServer and
 // QNServers. It installs and removes itself (the switches RegServer,
-// UnregServer and Service), runs under the service manager when its AppID
-// names a local service and as a plain local server otherwise, and starts
-// the alarm manager before any client can reach a class object.
+// UnregServer and Service; AutoStart sets the installed service to start at
+// boot and restart after a failure), runs under the service manager when its
+// AppID names a local service and as a plain local server otherwise, and
+// starts the alarm manager before any client can reach a class object.
 
 #include <windows.h>
 

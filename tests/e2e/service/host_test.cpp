@@ -198,6 +198,9 @@ TEST(HostSwitches, OnlyWholeWordsAfterADashOrSlashCount) {
     EXPECT_EQ(HostAction::RegServer, ParseHostAction(Args{L"-Service", L"/RegServer"}));
     EXPECT_EQ(HostAction::UnregServer, ParseHostAction(Args{L"/Service", L"-UnregServer"}));
     EXPECT_EQ(HostAction::RegServer, ParseHostAction(Args{L"/RegServer", L"-UnregServer"}));
+    // Installing comes before the boot settings that need the installed service.
+    EXPECT_EQ(HostAction::AutoStart, ParseHostAction(Args{L"/autostart"}));
+    EXPECT_EQ(HostAction::Service, ParseHostAction(Args{L"-AutoStart", L"-Service"}));
 }
 
 TEST_F(ServiceHost, RegServerAfterServiceLeavesAPlainLocalServer) {
