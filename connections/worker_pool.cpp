@@ -6,6 +6,22 @@
 
 #include "com/unique_couninitialize.h"
 
+namespace {
+
+std::int32_t Execute(WorkerPool::Task& task) noexcept {
+    std::int32_t result = E_FAIL;
+    try {
+        result = task();
+    } catch (...) {
+        // A task that throws has failed, and the worker goes on.
+    }
+    // What the task held goes before its caller hears of the result.
+    task = nullptr;
+    return result;
+}
+
+} // namespace
+
 WorkerPool& WorkerPool::Shared() {
     static WorkerPool* const pool = new WorkerPool;
     return *pool;
@@ -15,14 +31,14 @@ std::shared_ptr<PendingResult> WorkerPool::Run(Task task) {
     Job job{std::move(task), std::make_shared<PendingResult>()};
     auto result = job.result;
     std::unique_lock<std::mutex> hold(m_lock);
-    // Idle workers not yet claimed by queued jobs take this one.
-    if (m_idle > m_jobs.size()) {
-        m_jobs.push_back(std::move(job));
+    // Workers not running a task, and not yet claimed by a queued one, take it.
+    const bool freeWorker = m_threads - m_busy > m_jobs.size();
+    m_jobs.push_back(std::move(job));
+    if (freeWorker) {
         hold.unlock();
         m_wake.notify_one();
         return result;
     }
-    m_jobs.push_back(std::move(job));
     ++m_threads;
     try {
         std::thread(&WorkerPool::Work, this).detach();
@@ -32,7 +48,7 @@ std::shared_ptr<PendingResult> WorkerPool::Run(Task task) {
         Job own = std::move(m_jobs.back());
         m_jobs.pop_back();
         hold.unlock();
-        Execute(own);
+        own.result->Complete(Execute(own.task));
     }
     return result;
 }
@@ -46,31 +62,23 @@ void WorkerPool::Work() {
     const KRVN::unique_couninitialize apartment(COINIT_MULTITHREADED);
     std::unique_lock<std::mutex> hold(m_lock);
     for (;;) {
-        if (m_jobs.empty()) {
-            ++m_idle;
-            const bool woken = m_wake.wait_for(hold, std::chrono::milliseconds(kIdleMs),
-                                               [this] { return !m_jobs.empty(); });
-            --m_idle;
-            if (!woken) {
-                --m_threads;
-                return;
+        if (m_jobs.empty() && !m_wake.wait_for(hold, std::chrono::milliseconds(kIdleMs),
+                                               [this] { return !m_jobs.empty(); })) {
+            if (m_threads <= kKeptWorkers) {
+                continue;
             }
+            --m_threads;
+            return;
         }
         Job job = std::move(m_jobs.front());
         m_jobs.pop_front();
+        ++m_busy;
         hold.unlock();
-        Execute(job);
+        const std::int32_t result = Execute(job.task);
         hold.lock();
+        // Free again before the caller wakes, so its next task finds this
+        // worker instead of making another.
+        --m_busy;
+        job.result->Complete(result);
     }
-}
-
-void WorkerPool::Execute(Job& job) noexcept {
-    std::int32_t result = E_FAIL;
-    try {
-        result = job.task();
-    } catch (...) {
-        // A task that throws has failed, and the worker goes on.
-    }
-    job.task = nullptr;
-    job.result->Complete(result);
 }

@@ -1,8 +1,8 @@
 #pragma once
 // Threads for work that may block on a peer: alarms, probes and calls into
 // clients. A task goes to an idle worker, or to a new one when none is idle,
-// so a task that hangs never holds back the tasks after it. Workers that stay
-// idle end after a while. Each worker is in the multithreaded apartment.
+// so a task that hangs never holds back the tasks after it. Workers beyond
+// the few kept that stay idle end after a while. Each worker is in the multithreaded apartment.
 //
 // A task must own whatever it uses (copies, shared references): its caller
 // may stop waiting for it and go away first.
@@ -24,6 +24,9 @@ public:
     // serve a burst of orders and probes, short enough that a quiet service
     // holds no threads it does not need.
     static constexpr DWORD kIdleMs = 2000;
+    // Workers kept for the next burst however long it takes to come: a
+    // press should not wait for threads to be made.
+    static constexpr size_t kKeptWorkers = 4;
 
     // The process's pool; never destroyed, since abandoned workers may still
     // run at exit.
@@ -47,11 +50,11 @@ private:
     };
 
     void Work();
-    static void Execute(Job& job) noexcept;
 
     mutable std::mutex m_lock;
     std::condition_variable m_wake;
     std::deque<Job> m_jobs;
     size_t m_threads = 0;
-    size_t m_idle = 0;
+    // Workers running a task now.
+    size_t m_busy = 0;
 };
