@@ -17,17 +17,26 @@ struct local_free_traits {
     static void close(type value) noexcept { ::LocalFree(value); }
 };
 
-// The caller's token, taken while impersonating it; empty when it cannot be
-// impersonated. Without a call (null security), this process's own token.
-KRVN::unique_handle CallerToken(IServerSecurity* security) {
+// The caller's token: taken while impersonating it when COM tells the
+// call's security (Wine does not), else its process's token; outside a
+// client call (process 0), this process's own token.
+KRVN::unique_handle CallerToken(IServerSecurity* security, DWORD processId) {
     KRVN::unique_handle token;
-    if (!security) {
+    if (security) {
+        if (SUCCEEDED(security->ImpersonateClient())) {
+            ::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, token.put());
+            security->RevertToSelf();
+        }
+        return token;
+    }
+    if (processId == 0) {
         ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put());
         return token;
     }
-    if (SUCCEEDED(security->ImpersonateClient())) {
-        ::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, token.put());
-        security->RevertToSelf();
+    const KRVN::unique_handle process(
+        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    if (process) {
+        ::OpenProcessToken(process.get(), TOKEN_QUERY, token.put());
     }
     return token;
 }
@@ -80,13 +89,13 @@ std::wstring ClientCaller::AccountText() const {
 
 ClientCaller DescribeCaller() {
     KRVN::com_ptr<IServerSecurity> security;
-    const bool inCall = SUCCEEDED(
-        ::CoGetCallContext(IID_IServerSecurity, reinterpret_cast<void**>(security.put())));
+    ::CoGetCallContext(IID_IServerSecurity, reinterpret_cast<void**>(security.put()));
     ClientCaller caller;
-    if (const KRVN::unique_handle token = CallerToken(inCall ? security.get() : nullptr)) {
+    const DWORD processId = CallingProcessId();
+    if (const KRVN::unique_handle token = CallerToken(security.get(), processId)) {
         caller.account = AccountName(token.get());
     }
-    caller.processId = inCall ? CallingProcessId() : ::GetCurrentProcessId();
+    caller.processId = processId || security ? processId : ::GetCurrentProcessId();
     if (caller.processId != 0) {
         caller.program = ProgramName(caller.processId);
     }

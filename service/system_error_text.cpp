@@ -21,7 +21,9 @@ std::wstring SystemErrorText(DWORD code) {
         return L"unknown error";
     }
     std::wstring line(text.get(), length);
-    while (!line.empty() && (line.back() == L'\n' || line.back() == L'\r' || line.back() == L' ')) {
+    // The message puts the text in parentheses and ends the sentence itself.
+    while (!line.empty() && (line.back() == L'\n' || line.back() == L'\r' || line.back() == L' ' ||
+                             line.back() == L'.')) {
         line.pop_back();
     }
     return line;

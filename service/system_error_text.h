@@ -6,6 +6,6 @@
 
 #include <string>
 
-// One line without the trailing line break; "unknown error" when the system
-// has no text for code.
+// One line without the trailing period and line break; "unknown error" when
+// the system has no text for code.
 std::wstring SystemErrorText(DWORD code);
