@@ -25,7 +25,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "com/bstr.h"
@@ -130,15 +129,18 @@ bool Listed(AlarmManager& manager, const std::wstring& address, ULONG port) {
     return true;
 }
 // The port watchers' reports, printed among the figures: a port that fails
-// explains a round without presses.
+// explains a round without presses. The passes' own reports are left out.
 class PrintedReports : public EventReporter {
 public:
-    void Information(std::wstring_view text) override { Print(text); }
-    void Warning(std::wstring_view text) override { Print(text); }
-
-private:
-    static void Print(std::wstring_view text) {
-        std::printf("port watcher: %.*ls\n", static_cast<int>(text.size()), text.data());
+    void Report(const Event& event) override {
+        if (event.id != MSG_PORT_FAILED && event.id != MSG_PORT_WORKS_AGAIN) {
+            return;
+        }
+        std::printf("port watcher: event %lu:", event.id);
+        for (const std::wstring& insert : event.inserts) {
+            std::printf(" %ls;", insert.c_str());
+        }
+        std::printf("\n");
     }
 };
 

@@ -20,14 +20,18 @@ std::int32_t ConnectorHolder::Check() {
     return code;
 }
 
-std::int32_t ConnectorHolder::SendAlarm() {
+std::int32_t ConnectorHolder::SendAlarm(AlarmTransport* transport) {
     const bool socketMode = m_socket.GetPort() != 0;
+    AlarmTransport ignored;
+    AlarmTransport& taken = transport ? *transport : ignored;
+    taken = socketMode ? AlarmTransport::Tcp : AlarmTransport::Rpc;
     std::int32_t socketCode = 0;
     if (socketMode) {
         socketCode = m_socket.SendAlarm();
         if (socketCode == 0) {
             return 0;
         }
+        taken = AlarmTransport::TcpThenRpc;
     }
     const std::int32_t rpcCode = m_rpc.SendAlarm();
     if (rpcCode == 0) {

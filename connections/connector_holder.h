@@ -19,6 +19,10 @@
 #include "connections/socket_connector.h"
 #include "contract/TolvaneLib.h"
 
+// The way an order took: the socket alone, RPC alone, or the socket and,
+// when its send failed, RPC.
+enum class AlarmTransport { Tcp, Rpc, TcpThenRpc };
+
 class ConnectorHolder {
 public:
     // StateCode of a server object that was never probed.
@@ -36,9 +40,11 @@ public:
     std::int32_t Check();
     // Sends the unmount order: over the socket when there is a Port, over RPC
     // when there is none or the socket send failed. StateCode is unchanged.
-    std::int32_t SendAlarm();
+    // transport, when given, receives the way the order took.
+    std::int32_t SendAlarm(AlarmTransport* transport = nullptr);
     // The part of SendAlarm that cannot block: true when the order went out
-    // on the open connection; false when it must take SendAlarm's way.
+    // on the open connection (AlarmTransport::Tcp); false when it must take
+    // SendAlarm's way.
     bool SendAlarmNow();
 
     // The part of Check that cannot block: true, with 0 stored, when the

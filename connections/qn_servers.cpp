@@ -11,6 +11,7 @@
 #include "connections/configuration_gate.h"
 #include "connections/server_enumerator.h"
 #include "service/alarm_manager.h"
+#include "service/client_caller.h"
 
 namespace {
 
@@ -75,6 +76,19 @@ HRESULT FindEntry(const AlarmManager::Snapshot& entries, VARIANT& given,
     return S_OK;
 }
 
+// The listed server's address and way, never its password.
+void ReportAdded(AlarmManager& manager, IQNServer* server) {
+    KRVN::unique_bstr address;
+    server->get_Address(address.put());
+    ULONG port = 0;
+    server->get_Port(&port);
+    manager.Report({EventType::Information,
+                    MSG_SERVER_ADDED,
+                    {address ? address.get() : L"",
+                     port ? L"TCP port " + std::to_wstring(port) : std::wstring(L"RPC"),
+                     DescribeCaller().AccountText()}});
+}
+
 } // namespace
 
 QNServers::QNServers() : QNServers(AlarmManager::Instance()) {}
@@ -112,7 +126,9 @@ HRESULT QNServers::Add(IDispatch* server) {
     try {
         KRVN::com_ptr<IQNServer> copy;
         KRVN_RETURN_IF_FAILED(CloneServer(server, copy));
-        m_manager.AddServer(copy.get());
+        if (m_manager.AddServer(copy.get())) {
+            ReportAdded(m_manager, copy.get());
+        }
         return m_manager.SaveList();
     }
     KRVN_CATCH_RETURN()
@@ -127,7 +143,12 @@ HRESULT QNServers::Remove(BSTR address) {
         return E_INVALIDARG;
     }
     try {
-        m_manager.RemoveServer(address ? address : L"");
+        const std::wstring removed = address ? address : L"";
+        if (m_manager.RemoveServer(removed)) {
+            m_manager.Report({EventType::Information,
+                              MSG_SERVER_REMOVED,
+                              {removed, DescribeCaller().AccountText()}});
+        }
         return m_manager.SaveList();
     }
     KRVN_CATCH_RETURN()
@@ -153,7 +174,7 @@ HRESULT QNServers::get__NewEnum(IUnknown** enumerator) {
 
 HRESULT QNServers::SendAlarm() {
     try {
-        return m_manager.AlarmAll();
+        return m_manager.AlarmAll(AlarmSource::ClientCall());
     }
     KRVN_CATCH_RETURN()
 }
@@ -165,7 +186,11 @@ HRESULT QNServers::TryConnect(IDispatch* server) {
     try {
         KRVN::com_ptr<IQNServer> copy;
         KRVN_RETURN_IF_FAILED(CloneServer(server, copy));
-        const std::int32_t result = m_manager.TryConnectAdd(copy.get());
+        bool listed = false;
+        const std::int32_t result = m_manager.TryConnectAdd(copy.get(), &listed);
+        if (listed) {
+            ReportAdded(m_manager, copy.get());
+        }
         if (result == 0) {
             // Only the probe is reported; a failed save is not.
             m_manager.SaveList();

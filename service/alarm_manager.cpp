@@ -1,5 +1,6 @@
 #include "service/alarm_manager.h"
 
+#include <chrono>
 #include <cwchar>
 #include <iterator>
 
@@ -12,9 +13,11 @@
 #include "connections/qn_server.h"
 #include "connections/server_alarm_route.h"
 #include "connections/worker_pool.h"
+#include "service/client_caller.h"
 #include "service/com_port_waiter.h"
 #include "service/configuration_policy.h"
 #include "service/event_reporter.h"
+#include "service/system_error_text.h"
 
 namespace {
 
@@ -37,6 +40,91 @@ KRVN::com_ptr<IQNServer> ServerWithAddress(IUnknown* object, std::wstring& addre
 // while marked. Only the service's own QNServer objects carry the mark.
 KRVN::com_ptr<IListedServer> ListingMark(const AlarmManager::Entry& entry) {
     return entry->GetServer().try_query<IListedServer>();
+}
+
+using Clock = std::chrono::steady_clock;
+
+long long MsSince(Clock::time_point began) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - began).count();
+}
+
+// Written by the worker that sends an order, read once its result is done.
+struct OrderProgress {
+    std::atomic<AlarmTransport> transport{AlarmTransport::Tcp};
+    std::atomic<long long> elapsedMs{0};
+};
+
+// One order of a pass: sent on the open connection (no result), or on a
+// worker.
+struct Order {
+    size_t server;
+    long long sentNowMs;
+    std::shared_ptr<PendingResult> result;
+    std::shared_ptr<OrderProgress> progress;
+};
+
+// The worker holds the entry: a removal meanwhile frees nothing in use.
+std::shared_ptr<PendingResult> SendOnWorker(const AlarmManager::Entry& entry,
+                                            std::shared_ptr<OrderProgress> progress = {},
+                                            Clock::time_point began = {}) {
+    return WorkerPool::Shared().Run([entry, progress, began] {
+        AlarmTransport transport;
+        const std::int32_t code = entry->SendAlarm(&transport);
+        if (progress) {
+            progress->transport = transport;
+            progress->elapsedMs = MsSince(began);
+        }
+        return code;
+    });
+}
+
+// What the event log says of one order once the pass has its result.
+struct OrderOutcome {
+    std::wstring address;
+    bool done;
+    std::int32_t code;
+    AlarmTransport transport;
+    long long elapsedMs;
+};
+
+const wchar_t* TransportName(AlarmTransport transport) {
+    switch (transport) {
+    case AlarmTransport::Tcp:
+        return L"TCP";
+    case AlarmTransport::Rpc:
+        return L"RPC";
+    default:
+        return L"TCP, then RPC";
+    }
+}
+
+Event StartEvent(const std::wstring& pass, const AlarmSource& source, const ClientCaller& caller,
+                 size_t servers) {
+    const std::wstring count = std::to_wstring(servers);
+    if (source.kind == AlarmSource::Kind::Button) {
+        return {EventType::Warning, MSG_ALARM_BY_BUTTON, {pass, source.port, count}};
+    }
+    return {EventType::Warning,
+            caller.IsTrayProgram() ? MSG_ALARM_BY_TRAY : MSG_ALARM_BY_PROGRAM,
+            {pass, caller.AccountText(),
+             caller.program.empty() ? L"an unknown program" : caller.program,
+             caller.processId ? std::to_wstring(caller.processId) : L"unknown", count}};
+}
+
+Event OrderEvent(const std::wstring& pass, const OrderOutcome& order) {
+    if (!order.done) {
+        return {EventType::Error,
+                MSG_ALARM_ORDER_STILL_BUSY,
+                {pass, order.address, std::to_wstring(AlarmManager::kAlarmPassBoundMs)}};
+    }
+    std::vector<std::wstring> inserts{pass, order.address, TransportName(order.transport),
+                                      std::to_wstring(order.elapsedMs)};
+    if (order.code == 0) {
+        return {EventType::Information, MSG_ALARM_ORDER_SENT, std::move(inserts)};
+    }
+    inserts.push_back(std::to_wstring(order.code));
+    inserts.push_back(SystemErrorText(static_cast<DWORD>(order.code)));
+    return {EventType::Error, MSG_ALARM_ORDER_FAILED, std::move(inserts)};
 }
 
 } // namespace
@@ -64,14 +152,13 @@ AlarmManager::~AlarmManager() {
 }
 
 void AlarmManager::Start(EventReporter& reporter) {
+    m_events.SetReporter(reporter);
     // At every start: the key may have been made or loosened while the
     // service was away. The settings stay usable if this fails.
     if (const HRESULT protection = KRVN::ProtectAlarmKey(); FAILED(protection)) {
-        wchar_t text[160];
-        std::swprintf(text, std::size(text),
-                      L"The settings key could not be made private to the service: error %#lx.",
-                      static_cast<unsigned long>(protection));
-        reporter.Warning(text);
+        wchar_t code[16];
+        std::swprintf(code, std::size(code), L"%#lx", static_cast<unsigned long>(protection));
+        reporter.Report({EventType::Warning, MSG_SETTINGS_KEY_NOT_PRIVATE, {code}});
     }
     LoadList();
     KRVN::LoadConnectCheckDelay(m_connectCheckDelay);
@@ -106,30 +193,72 @@ void AlarmManager::Shutdown() {
     }
 }
 
-std::int32_t AlarmManager::AlarmAll() {
+void AlarmManager::Report(Event event) {
+    m_events.Post([event = std::move(event)](EventReporter& reporter) { reporter.Report(event); });
+}
+
+std::int32_t AlarmManager::AlarmAll(const AlarmSource& source) {
+    const Clock::time_point began = Clock::now();
     const ULONGLONG deadline = ::GetTickCount64() + kAlarmPassBoundMs;
     const Snapshot entries = Servers();
-    std::vector<std::shared_ptr<PendingResult>> started;
-    started.reserve(entries.size());
-    std::vector<Entry> slow;
+    std::vector<Order> orders;
+    orders.reserve(entries.size());
+    std::vector<size_t> slow;
     for (const bool reachable : {true, false}) {
         // Orders on open connections go out first: a worker starting on a
         // slow order would only compete with them for the processor.
         slow.clear();
-        for (const auto& [key, entry] : entries) {
-            if ((entry->GetStateCode() == 0) == reachable && !entry->SendAlarmNow()) {
-                slow.push_back(entry);
+        for (size_t i = 0; i < entries.size(); ++i) {
+            const Entry& entry = entries[i].second;
+            if ((entry->GetStateCode() == 0) != reachable) {
+                continue;
+            }
+            if (entry->SendAlarmNow()) {
+                orders.push_back({i, MsSince(began), nullptr, nullptr});
+            } else {
+                slow.push_back(i);
             }
         }
-        for (const Entry& entry : slow) {
-            started.push_back(SendOnWorker(entry));
+        for (const size_t i : slow) {
+            auto progress = std::make_shared<OrderProgress>();
+            auto result = SendOnWorker(entries[i].second, progress, began);
+            orders.push_back({i, 0, std::move(result), std::move(progress)});
         }
     }
+    // Named while the orders are on their way: a lookup may take a while.
+    const ClientCaller caller =
+        source.kind == AlarmSource::Kind::ClientCall ? DescribeCaller() : ClientCaller();
     bool failed = false;
-    for (const auto& order : started) {
-        failed = order->WaitUntil(deadline) != PendingResult::Wait::Done || order->Result() != 0 ||
-                 failed;
+    std::vector<OrderOutcome> outcomes;
+    outcomes.reserve(orders.size());
+    for (const Order& order : orders) {
+        OrderOutcome outcome{entries[order.server].first, true, 0, AlarmTransport::Tcp,
+                             order.sentNowMs};
+        if (order.result) {
+            outcome.done = order.result->WaitUntil(deadline) == PendingResult::Wait::Done;
+            outcome.code = order.result->Result();
+            outcome.transport = order.progress->transport;
+            outcome.elapsedMs = order.progress->elapsedMs;
+            failed = !outcome.done || outcome.code != 0 || failed;
+        }
+        outcomes.push_back(std::move(outcome));
     }
+    const long long totalMs = MsSince(began);
+    const std::wstring pass = std::to_wstring(++m_passes);
+    m_events.Post([pass, source, caller, outcomes = std::move(outcomes),
+                   totalMs](EventReporter& reporter) {
+        reporter.Report(StartEvent(pass, source, caller, outcomes.size()));
+        size_t sent = 0;
+        for (const OrderOutcome& order : outcomes) {
+            sent += order.done && order.code == 0;
+            reporter.Report(OrderEvent(pass, order));
+        }
+        const size_t failures = outcomes.size() - sent;
+        reporter.Report(
+            {failures ? EventType::Error : EventType::Information,
+             MSG_ALARM_FINISHED,
+             {pass, std::to_wstring(sent), std::to_wstring(failures), std::to_wstring(totalMs)}});
+    });
     return failed ? -1 : 0;
 }
 
@@ -148,21 +277,13 @@ std::int32_t AlarmManager::SendAlarmTo(const std::wstring& address) {
     return order->Result();
 }
 
-std::shared_ptr<PendingResult> AlarmManager::SendOnWorker(const Entry& entry) {
-    // The worker holds the entry: a removal meanwhile frees nothing in use.
-    return WorkerPool::Shared().Run([entry] { return entry->SendAlarm(); });
-}
-
-void AlarmManager::AddServer(IUnknown* server) {
+bool AlarmManager::AddServer(IUnknown* server) {
     std::wstring address;
     const auto object = ServerWithAddress(server, address);
-    if (object) {
-        const auto entry = Entry(new ConnectorHolder(object.get()));
-        Insert(address, entry);
-    }
+    return object && Insert(address, Entry(new ConnectorHolder(object.get())));
 }
 
-std::int32_t AlarmManager::TryConnectAdd(IUnknown* server) {
+std::int32_t AlarmManager::TryConnectAdd(IUnknown* server, bool* listed) {
     std::wstring address;
     const auto object = ServerWithAddress(server, address);
     if (!object) {
@@ -170,13 +291,14 @@ std::int32_t AlarmManager::TryConnectAdd(IUnknown* server) {
     }
     const auto entry = Entry(new ConnectorHolder(object.get()));
     const std::int32_t code = entry->Check();
-    if (code == 0) {
-        Insert(address, entry);
+    const bool inserted = code == 0 && Insert(address, entry);
+    if (listed) {
+        *listed = inserted;
     }
     return code;
 }
 
-void AlarmManager::RemoveServer(const std::wstring& address) {
+bool AlarmManager::RemoveServer(const std::wstring& address) {
     std::lock_guard<std::mutex> control(m_checkerControl);
     m_checker.Stop(true);
     decltype(m_servers)::node_type removed;
@@ -192,6 +314,7 @@ void AlarmManager::RemoveServer(const std::wstring& address) {
     // The checker is stopped: nobody else touches the connected set now.
     m_connected.erase(address);
     StartChecker();
+    return static_cast<bool>(removed);
 }
 
 HRESULT AlarmManager::SaveList() {
@@ -266,14 +389,18 @@ void AlarmManager::StartChecker() {
     m_checker.Start(nullptr, 0, false);
 }
 
-void AlarmManager::Insert(const std::wstring& key, const Entry& entry) {
+bool AlarmManager::Insert(const std::wstring& key, const Entry& entry) {
     const auto mark = ListingMark(entry);
     // A copy goes in, so a refused entry is freed by the caller, outside the locks.
     KRVN::CSyncGuard hold(&m_lock);
     std::lock_guard<std::mutex> list(m_listLock);
-    if (m_servers.try_emplace(key, entry).second && mark) {
+    if (!m_servers.try_emplace(key, entry).second) {
+        return false;
+    }
+    if (mark) {
         mark->SetListed(true);
     }
+    return true;
 }
 
 AlarmManager::Entry AlarmManager::Find(const std::wstring& address) const {

@@ -37,9 +37,21 @@
 #include "connections/pending_result.h"
 #include "connections/winsock_session.h"
 #include "contract/TolvaneLib.h"
+#include "service/event_queue.h"
 
 class ComPortWaiter;
-class EventReporter;
+
+// What raised an alarm pass: the red button on a port, or the client whose
+// call the pass's thread serves (named once the orders are out).
+struct AlarmSource {
+    enum class Kind { Button, ClientCall };
+
+    static AlarmSource Button(std::wstring port) { return {Kind::Button, std::move(port)}; }
+    static AlarmSource ClientCall() { return {Kind::ClientCall, {}}; }
+
+    Kind kind;
+    std::wstring port;
+};
 
 class AlarmManager {
 public:
@@ -63,8 +75,14 @@ public:
 
     // Loads the stored list and settings, starts the checker and the port
     // watcher, which reports its port's failures to reporter (it must outlive
-    // the watcher). Raises CAException when a thread cannot be started.
+    // the watcher), as do the alarm passes and Report. Raises CAException
+    // when a thread cannot be started.
     void Start(EventReporter& reporter);
+    // Where the passes and Report write, for a manager that is not started.
+    void ReportTo(EventReporter& reporter) { m_events.SetReporter(reporter); }
+    // Writes event after everything reported before, on a worker: the
+    // caller never waits for the event log.
+    void Report(Event event);
     // Asks the port watcher to stop (without waiting) and ends the desktop
     // program "Alarm.exe" if one runs.
     void Shutdown();
@@ -76,8 +94,10 @@ public:
     // Sends the alarm to every listed server at once, those reachable at the
     // last check first: orders on open connections go out on this thread,
     // anything that may block on a peer goes to a worker of its own. 0 when
-    // every order went out within the bound, -1 when any did not.
-    std::int32_t AlarmAll();
+    // every order went out within the bound, -1 when any did not. Once the
+    // result is known the pass is reported (its source, each server's
+    // outcome, a summary), without waiting for the event log.
+    std::int32_t AlarmAll(const AlarmSource& source);
     // 0, the entry's error, kNotListed, or PendingResult::kTimedOut when the
     // order did not go out within the bound.
     std::int32_t SendAlarmTo(const std::wstring& address);
@@ -86,15 +106,16 @@ public:
     // Address, unless that address is listed already; a null Address counts
     // as empty. Objects without IQNServer are not listed. A listed QNServer
     // is marked (IListedServer), so its Address stays the entry's key until
-    // it is removed.
-    void AddServer(IUnknown* server);
+    // it is removed. True when the object was listed.
+    bool AddServer(IUnknown* server);
     // As AddServer, but only when a probe of the new entry gives 0; returns
-    // the probe's result (E_NOINTERFACE for an object without IQNServer).
-    std::int32_t TryConnectAdd(IUnknown* server);
+    // the probe's result (E_NOINTERFACE for an object without IQNServer);
+    // listed, when given, tells whether the object was listed.
+    std::int32_t TryConnectAdd(IUnknown* server, bool* listed = nullptr);
     // Stops the checker, removes the address (its object may take another
     // Address again) and starts the checker again, whether or not the
-    // address was listed.
-    void RemoveServer(const std::wstring& address);
+    // address was listed. True when it was.
+    bool RemoveServer(const std::wstring& address);
     HRESULT SaveList();
     HRESULT LoadList();
     // Stops the checker, forgets the state and starts the checker again, so
@@ -136,9 +157,14 @@ private:
     bool m_shutDown = false;
     LONG m_connectCheckDelay = kDefaultConnectCheckDelay;
 
+    // Numbers the passes in their events.
+    std::atomic<unsigned long> m_passes{0};
+    // Declared last: it is destroyed first, once its reports are written.
+    EventQueue m_events;
+
     void StartChecker();
-    static std::shared_ptr<PendingResult> SendOnWorker(const Entry& entry);
-    // Lists entry under key unless an equal key is listed already.
-    void Insert(const std::wstring& key, const Entry& entry);
+    // Lists entry under key unless an equal key is listed already; true
+    // when it was listed.
+    bool Insert(const std::wstring& key, const Entry& entry);
     Entry Find(const std::wstring& address) const;
 };

@@ -5,6 +5,7 @@
 #include "connections/worker_pool.h"
 #include "service/alarm_manager.h"
 #include "service/event_reporter.h"
+#include "service/system_error_text.h"
 
 namespace {
 
@@ -40,30 +41,6 @@ KRVN::unique_hfile OpenPort(const std::wstring& name, DWORD& error) {
     }
     error = ::GetLastError();
     return {};
-}
-
-struct local_free_traits {
-    using type = wchar_t*;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type value) noexcept { ::LocalFree(value); }
-};
-
-// "error 2 (The system cannot find the file specified.)", or the bare code
-// when the system has no text for it.
-std::wstring ErrorDescription(DWORD error) {
-    KRVN::unique_any<local_free_traits> text;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t*>(text.put()), 0, nullptr);
-    std::wstring description = L"error " + std::to_wstring(error);
-    if (length == 0 || !text) {
-        return description;
-    }
-    std::wstring system(text.get(), length);
-    while (!system.empty() && (system.back() == L'\n' || system.back() == L'\r')) {
-        system.pop_back();
-    }
-    return description + L" (" + system + L")";
 }
 
 // The errors of a call whose client process has gone: its sink can never be
@@ -113,15 +90,16 @@ public:
         }
         m_failing = true;
         m_error = error;
-        m_reporter.Warning(L"Red-button port " + m_port + L" cannot be used: " +
-                           ErrorDescription(error) + L". Trying again every " +
-                           std::to_wstring(kRetryMs / 1000) + L" seconds.");
+        m_reporter.Report({EventType::Warning,
+                           MSG_PORT_FAILED,
+                           {m_port, std::to_wstring(error), SystemErrorText(error),
+                            std::to_wstring(kRetryMs / 1000)}});
     }
 
     void Working() {
         if (m_failing) {
             m_failing = false;
-            m_reporter.Information(L"Red-button port " + m_port + L" works again.");
+            m_reporter.Report({EventType::Information, MSG_PORT_WORKS_AGAIN, {m_port}});
         }
     }
 
@@ -233,7 +211,7 @@ void ComPortWaiter::OnPress() {
         sink = m_sink;
     }
     if (!sink || !SinkTakesPress(sink)) {
-        m_manager.AlarmAll();
+        m_manager.AlarmAll(AlarmSource::Button(PortName()));
     }
 }
 

@@ -6,6 +6,7 @@
 #include "com/result.h"
 #include "service/alarm_manager.h"
 #include "service/calling_process.h"
+#include "service/client_caller.h"
 #include "service/serial_port_name.h"
 #include "connections/configuration_gate.h"
 #include "service/com_port_waiter.h"
@@ -33,7 +34,16 @@ HRESULT QNAlarm::put_ComPort(BSTR name) {
         return E_ACCESSDENIED;
     }
     try {
-        return m_manager.SetComPort(name ? name : L"");
+        const std::wstring before = m_manager.GetComPort();
+        const std::wstring after = name ? name : L"";
+        const HRESULT result = m_manager.SetComPort(after);
+        if (after != before) {
+            m_manager.Report({EventType::Information,
+                              MSG_PORT_CHANGED,
+                              {before.empty() ? L"(none)" : before,
+                               after.empty() ? L"(none)" : after, DescribeCaller().AccountText()}});
+        }
+        return result;
     }
     KRVN_CATCH_RETURN()
 }

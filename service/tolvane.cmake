@@ -18,8 +18,13 @@ add_library(krvn_service_host STATIC
     ${dir}/tolvane_module.h)
 target_link_libraries(krvn_service_host PUBLIC krvn_service_core)
 
-add_executable(Tolvane ${dir}/tolvane_main.cpp ${dir}/Tolvane.rc)
+add_executable(Tolvane ${dir}/tolvane_main.cpp ${dir}/Tolvane.rc
+    ${KRVN_MESSAGES_DIR}/tolvane_messages.rc)
 set_target_properties(Tolvane PROPERTIES OUTPUT_NAME Tolvane)
+# The message table's resource names its .bin without a folder.
+set_source_files_properties(${KRVN_MESSAGES_DIR}/tolvane_messages.rc PROPERTIES
+    OBJECT_DEPENDS ${KRVN_MESSAGES_DIR}/MSG00409.bin)
+target_include_directories(Tolvane PRIVATE $<$<COMPILE_LANGUAGE:RC>:${KRVN_MESSAGES_DIR}>)
 target_link_libraries(Tolvane PRIVATE krvn_service_host)
 krvn_embed_typelib(Tolvane)
 krvn_unicode_entry(Tolvane)

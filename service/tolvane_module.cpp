@@ -75,9 +75,11 @@ HRESULT CTolvaneModule::RegisterAppId(bool asService) {
         }
         // Written only for a service that exists: COM would otherwise try to
         // start a missing service at every activation.
-        if (!m_installer.Install(KRVN::com::Registrar::ModulePath())) {
+        const std::wstring modulePath = KRVN::com::Registrar::ModulePath();
+        if (!m_installer.Install(modulePath)) {
             return E_FAIL;
         }
+        KRVN_RETURN_IF_FAILED(EventLog::RegisterSource(m_serviceName, modulePath));
         return m_registrar.SetLocalService(m_serviceName);
     }
     KRVN_CATCH_RETURN()
@@ -88,6 +90,7 @@ HRESULT CTolvaneModule::UnregisterAppId() {
         return E_FAIL;
     }
     KRVN_RETURN_IF_FAILED(m_registrar.DeleteLocalService());
+    KRVN_RETURN_IF_FAILED(EventLog::UnregisterSource(m_serviceName));
     return m_registrar.UnregisterAppId();
 }
 
@@ -127,7 +130,7 @@ HRESULT CTolvaneModule::Run() {
     HRESULT hr = PreMessageLoop();
     if (hr == S_OK) {
         if (m_isService) {
-            m_log.Log(L"Service started");
+            m_log.Report({EventType::Information, MSG_SERVICE_STARTED, {}});
             SetServiceStatus(SERVICE_RUNNING);
         }
         while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -201,7 +204,7 @@ HRESULT CTolvaneModule::WatchForShutdown() {
 void CTolvaneModule::ServiceMain() {
     m_statusHandle = ::RegisterServiceCtrlHandlerW(m_serviceName.c_str(), &HandlerEntry);
     if (!m_statusHandle) {
-        m_log.Log(L"Handler not installed");
+        m_log.Report({EventType::Error, MSG_HANDLER_NOT_INSTALLED, {}});
         return;
     }
     SetServiceStatus(SERVICE_START_PENDING);
@@ -210,7 +213,7 @@ void CTolvaneModule::ServiceMain() {
         SetExitCode(com ? Run() : com.result());
     }
     SetServiceStatus(SERVICE_STOPPED);
-    m_log.Log(L"Service stopped");
+    m_log.Report({EventType::Information, MSG_SERVICE_STOPPED, {}});
 }
 
 void CTolvaneModule::Handler(DWORD control) {
@@ -224,7 +227,7 @@ void CTolvaneModule::Handler(DWORD control) {
     case SERVICE_CONTROL_SHUTDOWN:
         break;
     default:
-        m_log.Log(L"Bad service request");
+        m_log.Report({EventType::Warning, MSG_BAD_SERVICE_REQUEST, {}});
         break;
     }
 }

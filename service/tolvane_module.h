@@ -48,7 +48,7 @@ private:
     // The registration switches.
     HRESULT Register(HostAction action);
     // Removes the service, writes the AppID entries and, for a service, the
-    // LocalService value and the installation.
+    // LocalService value, the installation and the event source.
     HRESULT RegisterAppId(bool asService);
     HRESULT UnregisterAppId();
     HRESULT RegisterServer();

@@ -48,6 +48,13 @@ std::map<std::string, RegistryValues> Listing(const std::string& path) {
     return Relative(QueryRegistry(Key(path)), Key(path));
 }
 
+// The event source's key, where the Event Viewer looks for the texts.
+std::map<std::string, RegistryValues> EventSourceListing() {
+    const std::string key =
+        "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Tolvane";
+    return Relative(QueryRegistry(key), key);
+}
+
 RegistryValues Text(std::initializer_list<std::pair<const char*, std::string>> values) {
     RegistryValues result;
     for (const auto& [name, data] : values) {
@@ -68,7 +75,7 @@ std::string ProgramPath() {
 
 // Exactly the keys and values the contract lists for the classes, the AppID
 // and the type library; localService is the AppID's LocalService value, or
-// empty for none.
+// empty for none. With a service, the event source names the program too.
 void ExpectRegistered(const std::string& localService) {
     const std::string module = ProgramPath();
     for (const ClassEntry& entry : kClasses) {
@@ -103,6 +110,11 @@ void ExpectRegistered(const std::string& localService) {
     appId["LaunchPermission"] = permissions;
     if (!localService.empty()) {
         appId["LocalService"] = RegistryValue{"REG_SZ", localService};
+        EXPECT_EQ(EventSourceListing(),
+                  (std::map<std::string, RegistryValues>{
+                      {"",
+                       {{"EventMessageFile", RegistryValue{"REG_EXPAND_SZ", module}},
+                        {"TypesSupported", RegistryValue{"REG_DWORD", "0x7"}}}}}));
     }
     EXPECT_EQ(Listing(std::string("AppID\\") + kAppId),
               (std::map<std::string, RegistryValues>{{"", appId}}));
@@ -126,6 +138,7 @@ void ExpectUnregistered() {
     EXPECT_TRUE(Listing("AppID\\Tolvane.EXE").empty());
     EXPECT_TRUE(Listing(std::string("TypeLib\\") + kLibId + "\\1.0").empty());
     EXPECT_FALSE(Listing("AppID").empty()) << "the AppID root stays";
+    EXPECT_TRUE(EventSourceListing().empty());
     EXPECT_EQ(0u, ServiceState()) << "the service is removed";
 }
 

@@ -29,6 +29,8 @@ std::vector<std::string> OpenedPasswords(const SubstituteServerProcess& server) 
     return passwords;
 }
 
+const AlarmSource kPress = AlarmSource::Button(L"COM7");
+
 size_t AlarmsWithPassword(const SubstituteServerProcess& server, const std::string& password) {
     // An alarm is an open followed by RemoteAlarm on its context.
     size_t count = 0;
@@ -77,7 +79,7 @@ TEST_F(AlarmManagerTest, ReachableServersGetTheAlarmFirst) {
     s2->put_StateCode(5);
     const size_t opensBefore = m_rpc.Events("RemoteOpen").size();
 
-    EXPECT_EQ(0, m_manager.AlarmAll());
+    EXPECT_EQ(0, m_manager.AlarmAll(kPress));
     ASSERT_TRUE(m_rpc.WaitForEvents("unmount", 2));
     std::vector<std::string> order;
     for (const LogEvent& event : m_rpc.Events()) {
@@ -109,7 +111,7 @@ TEST_F(AlarmManagerTest, TransportFollowsPortAndFallsBackToRpc) {
     // A port, but no connection: the socket send fails, RPC takes over.
     m_manager.AddServer(MakeServerObject(L"127.0.0.23", L"fallback", refusing.Port()).get());
 
-    EXPECT_EQ(0, m_manager.AlarmAll());
+    EXPECT_EQ(0, m_manager.AlarmAll(kPress));
     EXPECT_TRUE(tcp.WaitForEvents("unmount", 1));
     const auto unmounts = tcp.Events("unmount");
     ASSERT_EQ(1u, unmounts.size());
@@ -129,7 +131,7 @@ TEST_F(AlarmManagerTest, AFailedServerFailsThePassButNotTheOthers) {
     m_manager.AddServer(MakeServerObject(L"127.0.0.30", L"wrong", refusing.Port()).get());
     m_manager.AddServer(MakeServerObject(L"127.0.0.32", L"good", 0).get());
 
-    EXPECT_EQ(-1, m_manager.AlarmAll());
+    EXPECT_EQ(-1, m_manager.AlarmAll(kPress));
     // The three orders run at once: their order at the server is free.
     auto opened = OpenedPasswords(m_rpc);
     std::sort(opened.begin(), opened.end());
@@ -141,7 +143,7 @@ TEST_F(AlarmManagerTest, AFailedServerFailsThePassButNotTheOthers) {
 }
 
 TEST_F(AlarmManagerTest, EmptyListTakesTheAlarmAndUnlistedAddressesAreNotFound) {
-    EXPECT_EQ(0, m_manager.AlarmAll());
+    EXPECT_EQ(0, m_manager.AlarmAll(kPress));
     EXPECT_EQ(AlarmManager::kNotListed, m_manager.SendAlarmTo(L"127.0.0.1"));
     EXPECT_EQ(AlarmManager::kNotListed, m_manager.SendAlarmTo(L""));
 }
@@ -203,6 +205,84 @@ TEST_F(AlarmManagerTest, AStopDuringStartUpLeavesThePortUnwatched) {
     ASSERT_TRUE(started.PortWatcher());
     EXPECT_FALSE(started.PortWatcher()->IsRunning());
     EXPECT_EQ(L"COM9", started.GetComPort());
+}
+
+std::wstring ProgramFileName() {
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    const std::wstring full = path;
+    return full.substr(full.find_last_of(L"\\/") + 1);
+}
+
+TEST_F(AlarmManagerTest, APassReportsItsSourceEachServerAndASummaryWithoutPasswords) {
+    ASSERT_TRUE(m_rpc.Start(L"--rpc --password rpc-secret"));
+    SubstituteServerProcess tcp;
+    ASSERT_TRUE(tcp.Start(L"--password tcp-secret --listen 127.0.0.81:0"));
+    RefusingPort refusing;
+    ASSERT_EQ(0, m_manager.TryConnectAdd(
+                     MakeServerObject(L"127.0.0.81", L"tcp-secret", tcp.Port()).get()));
+    m_manager.AddServer(MakeServerObject(L"127.0.0.82", L"rpc-secret", 0).get());
+    // Its socket never connected and RPC refuses its password.
+    m_manager.AddServer(MakeServerObject(L"127.0.0.83", L"bad-secret", refusing.Port()).get());
+    m_manager.ReportTo(m_reporter);
+
+    // A call from this process's own code: the service is its own caller.
+    EXPECT_EQ(-1, m_manager.AlarmAll(AlarmSource::ClientCall()));
+    EXPECT_EQ(-1, m_manager.AlarmAll(AlarmSource::Button(L"COM5")));
+    ASSERT_TRUE(m_reporter.WaitForCalls(10));
+    const std::vector<Event> events = m_reporter.Events();
+    ASSERT_EQ(10u, events.size());
+
+    const Event& start = events[0];
+    EXPECT_EQ(EventType::Warning, start.type);
+    EXPECT_EQ(MSG_ALARM_BY_PROGRAM, start.id);
+    ASSERT_EQ(5u, start.inserts.size());
+    EXPECT_EQ(L"1", start.inserts[0]);
+    EXPECT_NE(L"an unknown account", start.inserts[1]);
+    EXPECT_EQ(ProgramFileName(), start.inserts[2]);
+    EXPECT_EQ(std::to_wstring(::GetCurrentProcessId()), start.inserts[3]);
+    EXPECT_EQ(L"3", start.inserts[4]);
+
+    // Reachable first (the open connection), then the workers in list order.
+    const struct {
+        DWORD id;
+        const wchar_t* address;
+        const wchar_t* transport;
+    } servers[] = {{MSG_ALARM_ORDER_SENT, L"127.0.0.81", L"TCP"},
+                   {MSG_ALARM_ORDER_SENT, L"127.0.0.82", L"RPC"},
+                   {MSG_ALARM_ORDER_FAILED, L"127.0.0.83", L"TCP, then RPC"}};
+    const Event& summary = events[4];
+    ASSERT_EQ(4u, summary.inserts.size());
+    const long long totalMs = std::stoll(summary.inserts[3]);
+    for (size_t i = 0; i < 3; ++i) {
+        const Event& order = events[1 + i];
+        SCOPED_TRACE(servers[i].address);
+        EXPECT_EQ(servers[i].id, order.id);
+        ASSERT_LE(4u, order.inserts.size());
+        EXPECT_EQ(L"1", order.inserts[0]);
+        EXPECT_EQ(servers[i].address, order.inserts[1]);
+        EXPECT_EQ(servers[i].transport, order.inserts[2]);
+        EXPECT_LE(std::stoll(order.inserts[3]), totalMs);
+    }
+    const Event& failed = events[3];
+    EXPECT_EQ(EventType::Error, failed.type);
+    ASSERT_EQ(6u, failed.inserts.size());
+    EXPECT_EQ(std::to_wstring(WSAENOTSOCK), failed.inserts[4]);
+
+    EXPECT_EQ(EventType::Error, summary.type);
+    EXPECT_EQ(MSG_ALARM_FINISHED, summary.id);
+    EXPECT_EQ((std::vector<std::wstring>{L"1", L"2", L"1"}),
+              std::vector<std::wstring>(summary.inserts.begin(), summary.inserts.begin() + 3));
+
+    EXPECT_EQ(MSG_ALARM_BY_BUTTON, events[5].id);
+    EXPECT_EQ((std::vector<std::wstring>{L"2", L"COM5", L"3"}), events[5].inserts);
+    EXPECT_EQ(MSG_ALARM_FINISHED, events[9].id);
+
+    for (const Event& event : events) {
+        for (const std::wstring& insert : event.inserts) {
+            EXPECT_EQ(std::wstring::npos, insert.find(L"secret")) << event.id;
+        }
+    }
 }
 
 // The checker's restarts, seen by a client's change-icon sink.

@@ -77,6 +77,8 @@ protected:
     }
 
     AlarmRegistry m_registry;
+    // Outlives the manager, which reports to it.
+    RecordingReporter m_reporter;
     AlarmManager m_manager;
     KRVN::com_ptr<IQNServers> m_servers = MakeCollection();
 };
@@ -254,6 +256,50 @@ TEST_F(QNServersTest, TryConnectListsAndSavesOnlyAReachableServer) {
     EXPECT_EQ(-1, code);
 }
 
+TEST_F(QNServersTest, ListAndPortChangesAreReportedWithTheCallerButNoPassword) {
+    SubstituteServerProcess tcp;
+    ASSERT_TRUE(tcp.Start(L"--password tcp-secret --listen 127.0.0.102:0"));
+    m_manager.ReportTo(m_reporter);
+    const auto alarm = KRVN::com::ComObject<QNAlarm>::Make(m_manager).query<IQNAlarm>();
+
+    // Only what changes the list or the port is reported.
+    for (int twice = 0; twice < 2; ++twice) {
+        EXPECT_EQ(S_OK, m_servers->Add(MakeServerObject(L"srv-a", L"a-secret", 0).get()));
+    }
+    EXPECT_EQ(S_OK, m_servers->TryConnect(
+                        MakeServerObject(L"127.0.0.102", L"tcp-secret", tcp.Port()).get()));
+    for (int twice = 0; twice < 2; ++twice) {
+        EXPECT_EQ(S_OK, m_servers->Remove(KRVN::unique_bstr(L"SRV-A").get()));
+    }
+    ASSERT_EQ(S_OK, alarm->put_ComPort(KRVN::unique_bstr(L"COM7").get()));
+    ASSERT_EQ(S_OK, alarm->put_ComPort(KRVN::unique_bstr(L"COM7").get()));
+
+    // The port change was posted last: once it is in, so is everything before.
+    ASSERT_TRUE(WaitUntil([&] {
+        const auto events = m_reporter.Events();
+        return !events.empty() && events.back().id == MSG_PORT_CHANGED;
+    }));
+    const std::vector<Event> events = m_reporter.Events();
+    ASSERT_EQ(4u, events.size());
+    // This process's own calls: the caller is the test's own account.
+    const std::wstring account = events[0].inserts.back();
+    EXPECT_NE(L"an unknown account", account);
+    const std::wstring port = L"TCP port " + std::to_wstring(tcp.Port());
+    const std::pair<DWORD, std::vector<std::wstring>> expected[] = {
+        {MSG_SERVER_ADDED, {L"srv-a", L"RPC", account}},
+        {MSG_SERVER_ADDED, {L"127.0.0.102", port, account}},
+        {MSG_SERVER_REMOVED, {L"SRV-A", account}},
+        {MSG_PORT_CHANGED, {L"(none)", L"COM7", account}}};
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(EventType::Information, events[i].type) << i;
+        EXPECT_EQ(expected[i].first, events[i].id) << i;
+        EXPECT_EQ(expected[i].second, events[i].inserts) << i;
+        for (const std::wstring& insert : events[i].inserts) {
+            EXPECT_EQ(std::wstring::npos, insert.find(L"secret")) << i;
+        }
+    }
+}
+
 TEST_F(QNServersTest, RemoveTakesAddressesInAnyCaseAndSaves) {
     ListThree();
     EXPECT_EQ(S_OK, m_servers->Remove(nullptr));
@@ -376,8 +422,7 @@ TEST_F(GuardedConfigurationTest, AdministratorsOnlyKeepsOthersFromChangesAndPass
 }
 
 TEST_F(QNServersTest, PortNamesOtherThanSerialDevicesAreRefused) {
-    RecordingReporter reporter;
-    m_manager.Start(reporter);
+    m_manager.Start(m_reporter);
     const auto alarm = KRVN::com::ComObject<QNAlarm>::Make(m_manager).query<IQNAlarm>();
     // A pipe of the test's: a watcher that opened it would connect.
     const KRVN::unique_hfile pipe(::CreateNamedPipeW(L"\\\\.\\pipe\\t",

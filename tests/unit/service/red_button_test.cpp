@@ -128,7 +128,8 @@ protected:
     std::wstring m_portName;
     AlarmRegistry m_registry;
     SubstituteServerProcess m_servers;
-    RecordingReporter m_reporter;
+    // The watcher's own reports; the passes and port changes report as well.
+    RecordingReporter m_reporter{{MSG_PORT_FAILED, MSG_PORT_WORKS_AGAIN}};
     AlarmManager m_manager;
     KRVN::com_ptr<IQNAlarm> m_alarm;
     KRVN::com_ptr<IEstablishCommunications> m_links;
@@ -290,12 +291,14 @@ protected:
 };
 
 TEST_F(MissingPortTest, IsReportedOnceAndTakenWhenItAppears) {
-    const std::wstring warning = m_reporter.Events()[0].text;
-    EXPECT_TRUE(m_reporter.Events()[0].warning);
-    EXPECT_EQ(0u, warning.rfind(L"Red-button port COM8 cannot be used: error 2 (", 0))
-        << testing::PrintToString(warning);
-    EXPECT_NE(std::wstring::npos, warning.find(L"). Trying again every 3 seconds."))
-        << testing::PrintToString(warning);
+    const Event warning = m_reporter.Events()[0];
+    EXPECT_EQ(EventType::Warning, warning.type);
+    EXPECT_EQ(MSG_PORT_FAILED, warning.id);
+    ASSERT_EQ(4u, warning.inserts.size());
+    EXPECT_EQ(L"COM8", warning.inserts[0]);
+    EXPECT_EQ(L"2", warning.inserts[1]);
+    EXPECT_NE(L"unknown error", warning.inserts[2]);
+    EXPECT_EQ(L"3", warning.inserts[3]);
 
     // Two more tries fail alike: nothing more is reported, and nothing alarms.
     ::Sleep(2 * ComPortWaiter::kRetryMs + kQuietMs);
@@ -307,9 +310,10 @@ TEST_F(MissingPortTest, IsReportedOnceAndTakenWhenItAppears) {
                 ::GetLastError() == ERROR_FILE_NOT_FOUND);
     Unix({"ln", "-sfn", Env("KRVN_VBUTTON_DEVICE"), Link()});
     ASSERT_TRUE(m_reporter.WaitForCalls(2, ComPortWaiter::kRetryMs + 2000));
-    const ReportedEvent back = m_reporter.Events()[1];
-    EXPECT_FALSE(back.warning);
-    EXPECT_EQ(L"Red-button port COM8 works again.", back.text);
+    const Event back = m_reporter.Events()[1];
+    EXPECT_EQ(EventType::Information, back.type);
+    EXPECT_EQ(MSG_PORT_WORKS_AGAIN, back.id);
+    EXPECT_EQ(std::vector<std::wstring>{L"COM8"}, back.inserts);
     ASSERT_TRUE(WaitUntil(DtrRaised));
     ::Sleep(kSettleMs);
     SetButton(true);

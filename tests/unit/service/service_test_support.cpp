@@ -93,15 +93,13 @@ HRESULT RedButtonRecorder::RedButtonPressed() {
     return S_OK;
 }
 
-void RecordingReporter::Information(std::wstring_view text) {
-    Recorded([&] { m_events.push_back({false, std::wstring(text)}); });
+void RecordingReporter::Report(const Event& event) {
+    if (m_only.empty() || m_only.count(event.id)) {
+        Recorded([&] { m_events.push_back(event); });
+    }
 }
 
-void RecordingReporter::Warning(std::wstring_view text) {
-    Recorded([&] { m_events.push_back({true, std::wstring(text)}); });
-}
-
-std::vector<ReportedEvent> RecordingReporter::Events() const {
+std::vector<Event> RecordingReporter::Events() const {
     std::lock_guard<std::mutex> hold(m_lock);
     return m_events;
 }

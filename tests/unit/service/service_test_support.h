@@ -9,8 +9,8 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "com/com_ptr.h"
@@ -76,19 +76,17 @@ public:
     HRESULT STDMETHODCALLTYPE RedButtonPressed() override;
 };
 
-struct ReportedEvent {
-    bool warning;
-    std::wstring text;
-};
-
+// Records the events with the given ids, or every event when none are given.
 class RecordingReporter : public EventReporter, public CallRecorder {
 public:
-    void Information(std::wstring_view text) override;
-    void Warning(std::wstring_view text) override;
-    std::vector<ReportedEvent> Events() const;
+    explicit RecordingReporter(std::set<DWORD> only = {}) : m_only(std::move(only)) {}
+
+    void Report(const Event& event) override;
+    std::vector<Event> Events() const;
 
 private:
-    std::vector<ReportedEvent> m_events;
+    const std::set<DWORD> m_only;
+    std::vector<Event> m_events;
 };
 
 KRVN::com_ptr<ChangeIconRecorder> MakeChangeIconRecorder();
