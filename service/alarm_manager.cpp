@@ -357,8 +357,13 @@ void AlarmManager::SetChangeIconSink(IChangeIconEvents* sink) {
 }
 
 std::wstring AlarmManager::GetComPort() const {
-    const auto watcher = PortWatcher();
-    return watcher ? watcher->PortName() : std::wstring();
+    if (const auto watcher = PortWatcher()) {
+        return watcher->PortName();
+    }
+    // Before Start only the stored name is there.
+    std::wstring stored;
+    KRVN::ReadComPort(stored);
+    return stored;
 }
 
 HRESULT AlarmManager::SetComPort(const std::wstring& name) {

@@ -280,7 +280,13 @@ TEST_F(QNServersTest, ListAndPortChangesAreReportedWithTheCallerButNoPassword) {
         return !events.empty() && events.back().id == MSG_PORT_CHANGED;
     }));
     const std::vector<Event> events = m_reporter.Events();
-    ASSERT_EQ(4u, events.size());
+    ASSERT_EQ(4u, events.size()) << [&] {
+        std::string ids;
+        for (const Event& event : events) {
+            ids += std::to_string(event.id) + " ";
+        }
+        return ids;
+    }();
     // This process's own calls: the caller is the test's own account.
     const std::wstring account = events[0].inserts.back();
     EXPECT_NE(L"an unknown account", account);
