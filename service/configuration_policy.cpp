@@ -7,6 +7,7 @@
 #include "com/com_ptr.h"
 #include "common/unique_handle.h"
 #include "config/registry_store.h"
+#include "service/calling_process.h"
 
 namespace {
 
@@ -28,19 +29,32 @@ bool MayConfigure(const CallerIdentity& caller, bool adminOnly) noexcept {
 
 CallerIdentity CurrentCaller() {
     CallerIdentity caller;
+    KRVN::unique_handle token;
     KRVN::com_ptr<IServerSecurity> security;
-    if (FAILED(::CoGetCallContext(IID_IServerSecurity, reinterpret_cast<void**>(security.put())))) {
+    if (SUCCEEDED(
+            ::CoGetCallContext(IID_IServerSecurity, reinterpret_cast<void**>(security.put())))) {
+        // A caller that cannot be identified is nobody in particular.
+        if (FAILED(security->ImpersonateClient())) {
+            return caller;
+        }
+        ::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, token.put());
+        security->RevertToSelf();
+    } else if (const DWORD processId = CallingProcessId()) {
+        // A local client whose call the runtime tells no security of (Wine):
+        // its process's token stands for it.
+        const KRVN::unique_handle process(
+            ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+        KRVN::unique_handle primary;
+        if (!process ||
+            !::OpenProcessToken(process.get(), TOKEN_QUERY | TOKEN_DUPLICATE, primary.put()) ||
+            !::DuplicateToken(primary.get(), SecurityIdentification, token.put())) {
+            return caller;
+        }
+    } else {
         caller.inProcess = true;
         return caller;
     }
-    // A caller that cannot be identified is nobody in particular.
-    if (FAILED(security->ImpersonateClient())) {
-        return caller;
-    }
-    KRVN::unique_handle token;
-    const BOOL opened = ::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, token.put());
-    security->RevertToSelf();
-    if (opened) {
+    if (token) {
         caller.system = IsMember(token.get(), WinLocalSystemSid);
         caller.administrator = IsMember(token.get(), WinBuiltinAdministratorsSid);
     }

@@ -30,7 +30,7 @@ std::string ReadAll(HANDLE file) {
 
 } // namespace
 
-ProgramResult RunProgram(const std::wstring& commandLine, DWORD timeoutMs) {
+ProgramResult RunProgram(const std::wstring& commandLine, DWORD timeoutMs, HANDLE token) {
     ProgramResult result;
     SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
     const KRVN::unique_hfile output(
@@ -51,8 +51,12 @@ ProgramResult RunProgram(const std::wstring& commandLine, DWORD timeoutMs) {
     startup.hStdError = output.get();
     PROCESS_INFORMATION info{};
     std::wstring line = commandLine;
-    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                          &startup, &info)) {
+    const BOOL started = token
+                             ? ::CreateProcessAsUserW(token, nullptr, line.data(), nullptr, nullptr,
+                                                      TRUE, 0, nullptr, nullptr, &startup, &info)
+                             : ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0,
+                                                nullptr, nullptr, &startup, &info);
+    if (!started) {
         result.output = "CreateProcessW failed: " + std::to_string(::GetLastError());
         return result;
     }

@@ -15,7 +15,9 @@ struct ProgramResult {
     std::string output; // standard output and error together
 };
 
-ProgramResult RunProgram(const std::wstring& commandLine, DWORD timeoutMs = 60000);
+// token: run as that user (CreateProcessAsUserW) instead of as this process.
+ProgramResult RunProgram(const std::wstring& commandLine, DWORD timeoutMs = 60000,
+                         HANDLE token = nullptr);
 
 // The prefix's view of a Unix path (drive Z: is the Unix root).
 std::wstring DosPath(const std::string& unixPath);

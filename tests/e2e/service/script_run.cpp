@@ -12,9 +12,10 @@ namespace krvn_e2e {
 }
 
 ::testing::AssertionResult RunScriptFile(const std::wstring& script, const std::wstring& arguments,
-                                         std::vector<std::string>& lines, DWORD timeoutMs) {
+                                         std::vector<std::string>& lines, DWORD timeoutMs,
+                                         HANDLE token) {
     const ProgramResult run =
-        RunProgram(L"cscript.exe //nologo \"" + script + L"\" " + arguments, timeoutMs);
+        RunProgram(L"cscript.exe //nologo \"" + script + L"\" " + arguments, timeoutMs, token);
     lines.clear();
     std::istringstream text(run.output);
     std::string line;

@@ -17,8 +17,10 @@ namespace krvn_e2e {
 // silently, with exit code 0.
 ::testing::AssertionResult RunScript(const std::wstring& commands, std::vector<std::string>& lines,
                                      DWORD timeoutMs = 60000);
-// The same for another script (VBScript or JScript, by its extension).
+// The same for another script (VBScript or JScript, by its extension), as
+// the token's user when one is given.
 ::testing::AssertionResult RunScriptFile(const std::wstring& script, const std::wstring& arguments,
-                                         std::vector<std::string>& lines, DWORD timeoutMs = 60000);
+                                         std::vector<std::string>& lines, DWORD timeoutMs = 60000,
+                                         HANDLE token = nullptr);
 
 } // namespace krvn_e2e

@@ -13,6 +13,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "common/unique_handle.h"
 #include "tests/e2e/service/script_run.h"
 #include "tests/e2e/service/service_test.h"
 #include "tests/unit/connections/substitute_server_process.h"
@@ -72,6 +73,52 @@ TEST_F(ScriptClient, BadInputChangesNothingAndJScriptEnumerates) {
     EXPECT_THAT(lines, ElementsAre("address 80070057", "password 80070057", "remove 80070057",
                                    "port 80070057", "rename 80070005", "port COM5",
                                    "each keep.test", "each other.test", "count 2"));
+}
+
+// This process's token with Administrators for deny only: a standard user.
+KRVN::unique_handle StandardUserToken() {
+    KRVN::unique_handle own;
+    KRVN::unique_handle restricted;
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof sid;
+    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_ALL_ACCESS, own.put()) &&
+        ::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &size)) {
+        SID_AND_ATTRIBUTES administrators{sid, 0};
+        ::CreateRestrictedToken(own.get(), 0, 1, &administrators, 0, nullptr, 0, nullptr,
+                                restricted.put());
+    }
+    return restricted;
+}
+
+TEST_F(ScriptClient, AdministratorsOnlyKeepsAStandardUserFromTheConfigurationNotTheAlarm) {
+    SubstituteServerProcess disk;
+    ASSERT_TRUE(disk.Start(L"--listen 127.0.0.2:0 --password secret"));
+    const std::wstring port = std::to_wstring(disk.Port());
+    ASSERT_TRUE(Tolvane(L"-Service"));
+    std::vector<std::string> lines;
+    ASSERT_TRUE(RunScript(L"try 127.0.0.2 secret " + port + L" port COM5", lines));
+    const StoredValue image = ReadServerListSetting();
+    ASSERT_TRUE(WriteAdminOnly(1));
+    const KRVN::unique_handle user = StandardUserToken();
+    ASSERT_TRUE(user);
+
+    ASSERT_TRUE(
+        RunScriptFile(KRVN_STANDARD_USER_CLIENT, L"127.0.0.2 COM6", lines, 60000, user.get()));
+    EXPECT_THAT(lines, ElementsAre("add 80070005", "try 80070005", "password 80070005",
+                                   "server-port 80070005", "reads password []", "alarm accepted",
+                                   "remove 80070005", "port 80070005", "count 1"));
+    EXPECT_TRUE(disk.WaitForEvents("unmount", 1, 10000)) << disk.LogText();
+    EXPECT_EQ(image.bytes, ReadServerListSetting().bytes);
+    ASSERT_TRUE(RunScript(L"list", lines));
+    EXPECT_THAT(lines, ::testing::Contains("item 0 127.0.0.2 " +
+                                           std::string(port.begin(), port.end()) + " 0"));
+
+    // Off again: the same user changes what it likes.
+    ASSERT_TRUE(WriteAdminOnly(0));
+    ASSERT_TRUE(
+        RunScriptFile(KRVN_STANDARD_USER_CLIENT, L"127.0.0.2 COM6", lines, 60000, user.get()));
+    EXPECT_THAT(lines, ::testing::Contains("remove accepted"));
+    EXPECT_THAT(lines, ::testing::Contains("port accepted"));
 }
 
 TEST_F(ScriptClient, RuntimeErrorsDoNotPassForSuccess) {

@@ -105,6 +105,11 @@ void SetComPortSetting(const std::wstring& name) {
                      static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)));
 }
 
+bool WriteAdminOnly(DWORD on) {
+    return ::RegSetValueExW(SettingsKey().get(), L"AdminOnlyConfiguration", 0, REG_DWORD,
+                            reinterpret_cast<const BYTE*>(&on), sizeof on) == ERROR_SUCCESS;
+}
+
 StoredValue ReadServerListSetting() {
     StoredValue stored;
     DWORD size = 0;

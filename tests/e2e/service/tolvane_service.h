@@ -37,6 +37,7 @@ bool HasLocalService();
 void ClearSettings();
 void SetConnectCheckDelay(DWORD seconds);
 void SetComPortSetting(const std::wstring& name);
+bool WriteAdminOnly(DWORD on);
 
 // The stored server list ("ServerConfig") as it is, whatever its type.
 struct StoredValue {
