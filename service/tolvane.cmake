@@ -10,6 +10,8 @@ add_library(krvn_service_host STATIC
     ${dir}/com_security.h
     ${dir}/event_log.cpp
     ${dir}/event_log.h
+    ${dir}/service_app_id.cpp
+    ${dir}/service_app_id.h
     ${dir}/service_installer.cpp
     ${dir}/service_installer.h
     ${dir}/shutdown_monitor.cpp

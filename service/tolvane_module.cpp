@@ -10,6 +10,7 @@
 #include "contract/TolvaneLib.h"
 #include "service/alarm_manager.h"
 #include "service/com_security.h"
+#include "service/service_app_id.h"
 #include "service/qn_alarm.h"
 
 namespace {
@@ -68,19 +69,17 @@ HRESULT CTolvaneModule::RegisterAppId(bool asService) {
         if (!m_installer.Uninstall()) {
             return E_FAIL;
         }
-        KRVN_RETURN_IF_FAILED(m_registrar.RegisterAppId());
-        KRVN_RETURN_IF_FAILED(m_registrar.DeleteLocalService());
         if (!asService) {
-            return S_OK;
+            KRVN_RETURN_IF_FAILED(m_registrar.RegisterAppId());
+            return m_registrar.DeleteLocalService();
         }
-        // Written only for a service that exists: COM would otherwise try to
-        // start a missing service at every activation.
         const std::wstring modulePath = KRVN::com::Registrar::ModulePath();
-        if (!m_installer.Install(modulePath)) {
-            return E_FAIL;
-        }
-        KRVN_RETURN_IF_FAILED(EventLog::RegisterSource(m_serviceName, modulePath));
-        return m_registrar.SetLocalService(m_serviceName);
+        return RegisterServiceAppId(m_registrar, m_serviceName, [&]() -> HRESULT {
+            if (!m_installer.Install(modulePath)) {
+                return E_FAIL;
+            }
+            return EventLog::RegisterSource(m_serviceName, modulePath);
+        });
     }
     KRVN_CATCH_RETURN()
 }
