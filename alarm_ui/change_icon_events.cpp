@@ -3,7 +3,6 @@
 #include <string>
 
 #include "alarm_ui/shell_icon.h"
-#include "common/sync_guard.h"
 
 ChangeIconEvents& ChangeIconEvents::Instance() {
     static ChangeIconEvents events;
@@ -11,27 +10,15 @@ ChangeIconEvents& ChangeIconEvents::Instance() {
 }
 
 void ChangeIconEvents::Publish(ShellIcon* icon) {
-    KRVN::CSyncGuard guard(&m_lock);
+    std::lock_guard<std::mutex> guard(m_lock);
     m_icon = icon;
 }
 
 void ChangeIconEvents::Withdraw(ShellIcon* icon) {
-    KRVN::CSyncGuard guard(&m_lock);
+    std::lock_guard<std::mutex> guard(m_lock);
     if (m_icon == icon) {
         m_icon = nullptr;
     }
-}
-
-HRESULT STDMETHODCALLTYPE ChangeIconEvents::QueryInterface(REFIID iid, void** result) {
-    if (!result) {
-        return E_POINTER;
-    }
-    if (::IsEqualIID(iid, IID_IUnknown) || ::IsEqualIID(iid, IID_IChangeIconEvents)) {
-        *result = static_cast<IChangeIconEvents*>(this);
-        return S_OK;
-    }
-    *result = nullptr;
-    return E_NOINTERFACE;
 }
 
 HRESULT STDMETHODCALLTYPE ChangeIconEvents::ChangeIcon(eConnectState state, BSTR addresses) {
@@ -39,7 +26,7 @@ HRESULT STDMETHODCALLTYPE ChangeIconEvents::ChangeIcon(eConnectState state, BSTR
     // carries the state again.
     try {
         std::wstring text(addresses ? addresses : L"", ::SysStringLen(addresses));
-        KRVN::CSyncGuard guard(&m_lock);
+        std::lock_guard<std::mutex> guard(m_lock);
         if (m_icon) {
             m_icon->PostStateChange(state, std::move(text));
         }

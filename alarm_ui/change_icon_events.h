@@ -6,12 +6,14 @@
 
 #include <objbase.h>
 
-#include "common/crit_sect.h"
+#include <mutex>
+
+#include "com/owned_sink.h"
 #include "contract/TolvaneLib.h"
 
 class ShellIcon;
 
-class ChangeIconEvents final : public IChangeIconEvents {
+class ChangeIconEvents final : public KRVN::com::OwnedSink<IChangeIconEvents> {
 public:
     static ChangeIconEvents& Instance();
 
@@ -21,17 +23,12 @@ public:
     // it has been queued.
     void Withdraw(ShellIcon* icon);
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** result) override;
-    // Fixed counts: the object is static.
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-
     // Runs on a COM worker thread; always S_OK.
     HRESULT STDMETHODCALLTYPE ChangeIcon(eConnectState state, BSTR addresses) override;
 
 private:
     ChangeIconEvents() = default;
 
-    KRVN::CCritSect m_lock;
+    std::mutex m_lock;
     ShellIcon* m_icon = nullptr;
 };

@@ -7,7 +7,6 @@
 #include "alarm_ui/message_boxes.h"
 #include "alarm_ui/resource.h"
 #include "alarm_ui/tray_app.h"
-#include "common/sync_guard.h"
 #include "window/resource_string.h"
 
 namespace {
@@ -69,7 +68,7 @@ bool ShellIcon::Init() {
 }
 
 void ShellIcon::PostStateChange(eConnectState state, std::wstring addresses) {
-    KRVN::CSyncGuard guard(&m_pendingLock);
+    std::lock_guard<std::mutex> guard(m_pendingLock);
     m_pending.emplace_back(state, std::move(addresses));
     // One announcement for however many changes pile up meanwhile; one that
     // could not be posted is tried again with the next change.
@@ -161,7 +160,7 @@ void ShellIcon::OnMenuCommand(UINT command) {
 void ShellIcon::ApplyPendingChanges() {
     std::deque<std::pair<eConnectState, std::wstring>> changes;
     {
-        KRVN::CSyncGuard guard(&m_pendingLock);
+        std::lock_guard<std::mutex> guard(m_pendingLock);
         changes.swap(m_pending);
         m_announced = false;
     }
@@ -175,7 +174,7 @@ void ShellIcon::ApplyPendingChanges() {
 }
 
 void ShellIcon::SetPostTarget(HWND window) {
-    KRVN::CSyncGuard guard(&m_pendingLock);
+    std::lock_guard<std::mutex> guard(m_pendingLock);
     m_postTarget = window;
     m_announced = false;
 }

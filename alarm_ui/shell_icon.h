@@ -9,11 +9,11 @@
 
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 
 #include "alarm_ui/shell_icon_helper.h"
-#include "common/crit_sect.h"
 #include "contract/TolvaneLib.h"
 
 class CMainDlg;
@@ -64,7 +64,7 @@ private:
     CTrayApp& m_app;
     std::unique_ptr<CMainDlg> m_settings;
 
-    KRVN::CCritSect m_pendingLock;
+    std::mutex m_pendingLock;
     std::deque<std::pair<eConnectState, std::wstring>> m_pending;
     HWND m_postTarget = nullptr;
     bool m_announced = false;

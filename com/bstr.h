@@ -5,9 +5,9 @@
 #include <oleauto.h>
 
 #include <cwchar>
-#include <utility>
 
 #include "common/ca_exception.h"
+#include "common/unique_handle.h"
 
 namespace KRVN {
 
@@ -18,43 +18,20 @@ inline bool HasEmbeddedZero(BSTR text) noexcept {
     return text && ::wcsnlen(text, length) < length;
 }
 
-class unique_bstr {
+class unique_bstr : public unique_any<close_with<BSTR, ::SysFreeString>> {
 public:
     unique_bstr() noexcept = default;
     // A copy of text up to its first zero character; null stays null.
     // Raises CAException(E_OUTOFMEMORY) when the copy cannot be made.
-    explicit unique_bstr(const wchar_t* text) : m_bstr(text ? ::SysAllocString(text) : nullptr) {
-        if (text && !m_bstr) {
+    explicit unique_bstr(const wchar_t* text)
+        : unique_any(text ? ::SysAllocString(text) : nullptr) {
+        if (text && !get()) {
             KRVN_RAISE(E_OUTOFMEMORY);
         }
     }
-    unique_bstr(const unique_bstr&) = delete;
-    unique_bstr& operator=(const unique_bstr&) = delete;
-    unique_bstr(unique_bstr&& other) noexcept : m_bstr(other.release()) {}
-    unique_bstr& operator=(unique_bstr&& other) noexcept {
-        if (this != &other) {
-            reset(other.release());
-        }
-        return *this;
-    }
-    ~unique_bstr() { reset(); }
 
-    BSTR get() const noexcept { return m_bstr; }
-    explicit operator bool() const noexcept { return m_bstr != nullptr; }
     // Characters held, embedded zeros included; 0 for null.
-    UINT length() const noexcept { return ::SysStringLen(m_bstr); }
-
-    void reset(BSTR value = nullptr) noexcept {
-        if (BSTR old = std::exchange(m_bstr, value)) {
-            ::SysFreeString(old);
-        }
-    }
-    [[nodiscard]] BSTR release() noexcept { return std::exchange(m_bstr, nullptr); }
-    // For functions that return a new BSTR through an out parameter.
-    BSTR* put() noexcept {
-        reset();
-        return &m_bstr;
-    }
+    UINT length() const noexcept { return ::SysStringLen(get()); }
 
     // An exact copy (all characters, embedded zeros included); null stays null.
     unique_bstr copy() const {
@@ -72,17 +49,14 @@ public:
             return E_POINTER;
         }
         *out = nullptr;
-        if (m_bstr) {
-            *out = ::SysAllocStringLen(m_bstr, length());
+        if (get()) {
+            *out = ::SysAllocStringLen(get(), length());
             if (!*out) {
                 return E_OUTOFMEMORY;
             }
         }
         return S_OK;
     }
-
-private:
-    BSTR m_bstr = nullptr;
 };
 
 } // namespace KRVN

@@ -14,17 +14,7 @@
 
 namespace KRVN::com {
 
-namespace details {
-
-struct class_object_cookie_traits {
-    using type = DWORD;
-    static type invalid() noexcept { return 0; }
-    static void close(type cookie) noexcept { ::CoRevokeClassObject(cookie); }
-};
-
-} // namespace details
-
-using unique_class_object_cookie = unique_any<details::class_object_cookie_traits>;
+using unique_class_object_cookie = unique_any<close_with<DWORD, ::CoRevokeClassObject>>;
 
 class ClassObjects {
 public:

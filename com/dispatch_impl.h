@@ -42,24 +42,18 @@ public:
 
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID,
                                             DISPID* ids) override {
-        if (!::IsEqualIID(iid, IID_NULL)) {
-            return DISP_E_UNKNOWNINTERFACE;
-        }
         com_ptr<ITypeInfo> dispatch;
         com_ptr<ITypeInfo> vtable;
-        KRVN_RETURN_IF_FAILED(Cache().Get(dispatch, vtable));
+        KRVN_RETURN_IF_FAILED(TypeInfos(iid, dispatch, vtable));
         return dispatch->GetIDsOfNames(names, count, ids);
     }
 
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* params,
                                      VARIANT* result, EXCEPINFO* exception,
                                      UINT* badArgument) override {
-        if (!::IsEqualIID(iid, IID_NULL)) {
-            return DISP_E_UNKNOWNINTERFACE;
-        }
         com_ptr<ITypeInfo> dispatch;
         com_ptr<ITypeInfo> vtable;
-        KRVN_RETURN_IF_FAILED(Cache().Get(dispatch, vtable));
+        KRVN_RETURN_IF_FAILED(TypeInfos(iid, dispatch, vtable));
         // The library describes the enumerator as a property; clients may
         // call it as a method too (JScript's Enumerator does).
         if (id == DISPID_NEWENUM && (flags & DISPATCH_METHOD)) {
@@ -77,6 +71,15 @@ private:
     static TypeInfoCache& Cache() noexcept {
         static TypeInfoCache cache(Library, __uuidof(I));
         return cache;
+    }
+
+    // I's type infos for a call that names no interface (IID_NULL), as
+    // GetIDsOfNames and Invoke require.
+    static HRESULT TypeInfos(REFIID iid, com_ptr<ITypeInfo>& dispatch, com_ptr<ITypeInfo>& vtable) {
+        if (!::IsEqualIID(iid, IID_NULL)) {
+            return DISP_E_UNKNOWNINTERFACE;
+        }
+        return Cache().Get(dispatch, vtable);
     }
 };
 

@@ -49,15 +49,14 @@ HRESULT SetString(HKEY key, const wchar_t* name, const std::wstring& value) noex
 
 // A security descriptor given as SDDL, stored self-relative as COM reads it.
 HRESULT SetDescriptor(HKEY key, const wchar_t* name, const wchar_t* sddl) noexcept {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    unique_hlocal descriptor;
     ULONG size = 0;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
-                                                                &size)) {
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
+                                                                descriptor.put(), &size)) {
         return HResultFromStatus(static_cast<std::int32_t>(::GetLastError()));
     }
-    const auto free = scope_exit([descriptor] { ::LocalFree(descriptor); });
-    return FromStatus(
-        ::RegSetValueExW(key, name, 0, REG_BINARY, static_cast<const BYTE*>(descriptor), size));
+    return FromStatus(::RegSetValueExW(key, name, 0, REG_BINARY,
+                                       static_cast<const BYTE*>(descriptor.get()), size));
 }
 
 HRESULT WriteKey(const std::wstring& path, const std::wstring& defaultValue) noexcept {

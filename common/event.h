@@ -7,27 +7,15 @@
 
 namespace KRVN {
 
-class CEvent : public CSycnObj {
+class CEvent : public CHandleSyncObj {
 public:
     CEvent() {
-        m_handle = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        ReplaceHandle(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
         // Without its event a thread could never be told to stop.
         if (!m_handle) {
             KRVN_RAISE(HResultFromStatus(static_cast<std::int32_t>(::GetLastError())));
         }
     }
-
-    ~CEvent() override {
-        if (m_handle) {
-            ::CloseHandle(m_handle);
-        }
-    }
-
-    DWORD Lock(DWORD timeoutMs, bool alertable) override {
-        return ::WaitForSingleObjectEx(m_handle, timeoutMs, alertable ? TRUE : FALSE);
-    }
-
-    DWORD Unlock() override { return 0; }
 
     BOOL Set() { return ::SetEvent(m_handle); }
     BOOL Reset() { return ::ResetEvent(m_handle); }

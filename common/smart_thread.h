@@ -14,30 +14,15 @@
 // The raise sites below report fixed line numbers: callers and support staff
 // tell the failures apart by them, so they must not move with the code.
 
-template <class TCreator> class CSmartThread : public KRVN::CSycnObj {
+// Lock waits for the thread to end.
+template <class TCreator> class CSmartThread : public KRVN::CHandleSyncObj {
 public:
-    ~CSmartThread() override {
-        if (m_handle) {
-            ::CloseHandle(m_handle);
-        }
-    }
-
-    // Waits for the thread to end.
-    DWORD Lock(DWORD timeoutMs, bool alertable) override {
-        return ::WaitForSingleObjectEx(m_handle, timeoutMs, alertable ? TRUE : FALSE);
-    }
-
-    DWORD Unlock() override { return 0; }
-
     virtual HRESULT Start(LPSECURITY_ATTRIBUTES security, unsigned stackSize, bool suspended) {
         KRVN::CSyncGuard guard(&m_lock);
         if (IsRunning()) {
             ::RaiseCAException(E_FAIL, __FILE__, __DATE__, 161);
         }
-        if (m_handle) {
-            ::CloseHandle(m_handle);
-        }
-        m_handle = nullptr;
+        ReplaceHandle(nullptr);
         m_threadId = 0;
         m_handle = TCreator::Create(security, stackSize, &EntryRoutine, this,
                                     suspended ? CREATE_SUSPENDED : 0, &m_threadId);

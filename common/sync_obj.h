@@ -25,4 +25,25 @@ protected:
     HANDLE m_handle = nullptr;
 };
 
+// A kernel object waited on through the handle it owns: events and threads.
+class CHandleSyncObj : public CSycnObj {
+public:
+    ~CHandleSyncObj() override { ReplaceHandle(nullptr); }
+
+    DWORD Lock(DWORD timeoutMs, bool alertable) override {
+        return ::WaitForSingleObjectEx(m_handle, timeoutMs, alertable ? TRUE : FALSE);
+    }
+
+    DWORD Unlock() override { return 0; }
+
+protected:
+    // Closes the handle held (if any) and keeps `handle` instead.
+    void ReplaceHandle(HANDLE handle) noexcept {
+        if (m_handle) {
+            ::CloseHandle(m_handle);
+        }
+        m_handle = handle;
+    }
+};
+
 } // namespace KRVN

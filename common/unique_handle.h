@@ -6,6 +6,7 @@
 #include <rpc.h>
 #include <winsvc.h>
 
+#include <cstdint>
 #include <type_traits>
 #include <utility>
 
@@ -13,10 +14,35 @@
 
 namespace KRVN {
 
-// One owner template for every kind of resource; Traits names the stored
-// type, the value that means "nothing owned" and the close function.
+// How one kind of resource is closed, and the value that means "nothing
+// owned": 0 unless given (-1 stands for INVALID_HANDLE_VALUE, which is no
+// constant expression). Close takes the value, or, like RpcBindingFree and
+// RpcStringFreeW, its address.
+template <typename T, auto Close, auto Invalid = 0> struct close_with {
+    using type = T;
+
+    static type invalid() noexcept {
+        if constexpr (std::is_pointer_v<T>) {
+            return reinterpret_cast<T>(static_cast<std::intptr_t>(Invalid));
+        } else {
+            return static_cast<T>(Invalid);
+        }
+    }
+
+    static void close(type value) noexcept {
+        if constexpr (std::is_invocable_v<decltype(Close), type>) {
+            Close(value);
+        } else {
+            Close(&value);
+        }
+    }
+};
+
+// The owner of one resource: Traits names the stored type, the value that
+// means "nothing owned" and the close function (close_with makes them).
 template <typename Traits> class unique_any {
 public:
+    using traits = Traits;
     using pointer = typename Traits::type;
 
     unique_any() noexcept : m_value(Traits::invalid()) {}
@@ -56,52 +82,17 @@ private:
     pointer m_value;
 };
 
-namespace details {
-
-struct handle_traits {
-    using type = HANDLE;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type value) noexcept { ::CloseHandle(value); }
-};
-
-struct file_traits {
-    using type = HANDLE;
-    static type invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void close(type value) noexcept { ::CloseHandle(value); }
-};
-
-struct hkey_traits {
-    using type = HKEY;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type value) noexcept { ::RegCloseKey(value); }
-};
-
-struct schandle_traits {
-    using type = SC_HANDLE;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type value) noexcept { ::CloseServiceHandle(value); }
-};
-
-struct rpc_binding_traits {
-    using type = RPC_BINDING_HANDLE;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type value) noexcept { ::RpcBindingFree(&value); }
-};
-
-struct rpc_wstr_traits {
-    using type = RPC_WSTR;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type value) noexcept { ::RpcStringFreeW(&value); }
-};
-
-} // namespace details
-
-using unique_handle = unique_any<details::handle_traits>; // null means none
-using unique_hfile = unique_any<details::file_traits>;    // INVALID_HANDLE_VALUE means none
-using unique_hkey = unique_any<details::hkey_traits>;
-using unique_schandle = unique_any<details::schandle_traits>;
-using unique_rpc_binding = unique_any<details::rpc_binding_traits>;
-using unique_rpc_wstr = unique_any<details::rpc_wstr_traits>;
+using unique_handle = unique_any<close_with<HANDLE, ::CloseHandle>>;
+using unique_hfile = unique_any<close_with<HANDLE, ::CloseHandle, -1>>;
+using unique_hkey = unique_any<close_with<HKEY, ::RegCloseKey>>;
+using unique_schandle = unique_any<close_with<SC_HANDLE, ::CloseServiceHandle>>;
+using unique_rpc_binding = unique_any<close_with<RPC_BINDING_HANDLE, ::RpcBindingFree>>;
+using unique_rpc_wstr = unique_any<close_with<RPC_WSTR, ::RpcStringFreeW>>;
+// Memory that the system allocated for the caller (security descriptors).
+using unique_hlocal = unique_any<close_with<HLOCAL, ::LocalFree>>;
+// Text that the system allocated for the caller (FormatMessageW,
+// ConvertSidToStringSidW).
+using unique_hlocal_string = unique_any<close_with<wchar_t*, ::LocalFree>>;
 
 // An event handle with the few operations its users need.
 class unique_event : public unique_handle {

@@ -12,7 +12,7 @@ unique_security_descriptor AlarmKeySecurity() {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kAlarmKeySddl, SDDL_REVISION_1,
                                                                 &descriptor, nullptr)) {
-        return nullptr;
+        return {};
     }
     return unique_security_descriptor(descriptor);
 }

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include <memory>
+#include "common/unique_handle.h"
 
 namespace KRVN {
 
@@ -14,10 +14,7 @@ namespace KRVN {
 inline constexpr wchar_t kAlarmKeySddl[] = L"D:P(A;OICI;KA;;;SY)(A;OICI;KA;;;BA)";
 
 // A self-relative descriptor made from kAlarmKeySddl, freed with LocalFree.
-struct LocalFreeDeleter {
-    void operator()(void* memory) const noexcept { ::LocalFree(memory); }
-};
-using unique_security_descriptor = std::unique_ptr<void, LocalFreeDeleter>;
+using unique_security_descriptor = unique_hlocal;
 unique_security_descriptor AlarmKeySecurity();
 
 // Gives HKLM\SOFTWARE\Corvane\Alarm (created when missing) that DACL. The

@@ -18,13 +18,13 @@
 
 namespace KRVN {
 
-using HKEYTraits = details::hkey_traits;
+using HKEYTraits = unique_hkey::traits;
 
 template <class Handle, class Traits> class CSharedHandle {
 public:
     // KEY_READ, KEY_SET_VALUE and KEY_CREATE_SUB_KEY: the store reads, writes
     // and deletes values with one handle.
-    static constexpr REGSAM kAccess = 0x2001F;
+    static constexpr REGSAM kAccess = KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
 
     // A fresh slot holding no key.
     CSharedHandle()

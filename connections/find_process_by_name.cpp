@@ -6,7 +6,7 @@ namespace {
 
 // All access rights as the NT 5 headers define them; the newer, wider mask
 // is refused by older systems.
-constexpr DWORD kProcessAllAccess = 0x1F0FFF;
+constexpr DWORD kProcessAllAccess = STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0xFFF;
 constexpr DWORD kMaxProcesses = 1024;
 
 template <class Accept> KRVN::unique_handle FindFirst(const std::wstring& name, Accept accept) {

@@ -8,36 +8,24 @@
 #include "common/unique_handle.h"
 #include "connections/rpc_guard.h"
 
-struct GuardedRpcBindingTraits {
-    using type = RPC_BINDING_HANDLE;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type value) noexcept {
-        KrvnRunGuarded(
-            [](void* binding) { ::RpcBindingFree(static_cast<RPC_BINDING_HANDLE*>(binding)); },
-            &value);
-    }
-};
+inline void GuardedRpcBindingFree(RPC_BINDING_HANDLE* binding) noexcept {
+    KrvnRunGuarded([](void* value) { ::RpcBindingFree(static_cast<RPC_BINDING_HANDLE*>(value)); },
+                   binding);
+}
 
-struct GuardedRpcStringTraits {
-    using type = RPC_WSTR;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type value) noexcept {
-        KrvnRunGuarded([](void* text) { ::RpcStringFreeW(static_cast<RPC_WSTR*>(text)); }, &value);
-    }
-};
+inline void GuardedRpcStringFree(RPC_WSTR* text) noexcept {
+    KrvnRunGuarded([](void* value) { ::RpcStringFreeW(static_cast<RPC_WSTR*>(value)); }, text);
+}
 
 // A client context handle dropped without telling the server: only the
 // client's side of it is freed.
-struct GuardedClientContextTraits {
-    using type = void*;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type value) noexcept {
-        KrvnRunGuarded(
-            [](void* context) { ::RpcSsDestroyClientContext(static_cast<void**>(context)); },
-            &value);
-    }
-};
+inline void GuardedClientContextDestroy(void** context) noexcept {
+    KrvnRunGuarded([](void* value) { ::RpcSsDestroyClientContext(static_cast<void**>(value)); },
+                   context);
+}
 
-using guarded_rpc_binding = KRVN::unique_any<GuardedRpcBindingTraits>;
-using guarded_rpc_string = KRVN::unique_any<GuardedRpcStringTraits>;
-using guarded_client_context = KRVN::unique_any<GuardedClientContextTraits>;
+using guarded_rpc_binding =
+    KRVN::unique_any<KRVN::close_with<RPC_BINDING_HANDLE, GuardedRpcBindingFree>>;
+using guarded_rpc_string = KRVN::unique_any<KRVN::close_with<RPC_WSTR, GuardedRpcStringFree>>;
+using guarded_client_context =
+    KRVN::unique_any<KRVN::close_with<void*, GuardedClientContextDestroy>>;

@@ -12,7 +12,7 @@
 namespace {
 
 // All token access rights as the NT 5 headers define them.
-constexpr DWORD kTokenAllAccess = 0xF01FF;
+constexpr DWORD kTokenAllAccess = TOKEN_ALL_ACCESS_P | TOKEN_ADJUST_SESSIONID;
 // WTSGetActiveConsoleSessionId's answer while no session is at the console.
 constexpr DWORD kNoConsoleSession = 0xFFFFFFFF;
 

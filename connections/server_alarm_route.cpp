@@ -1,10 +1,10 @@
 #include "connections/server_alarm_route.h"
 
+#include <windows.h>
+
 #include <atomic>
 
 namespace {
-
-constexpr std::int32_t kNotListed = 1168; // ERROR_NOT_FOUND
 
 std::atomic<ServerAlarmRoute> g_route{nullptr};
 
@@ -16,5 +16,5 @@ void SetServerAlarmRoute(ServerAlarmRoute route) noexcept {
 
 std::int32_t RouteServerAlarm(const std::wstring& address) {
     const ServerAlarmRoute route = g_route;
-    return route ? route(address) : kNotListed;
+    return route ? route(address) : ERROR_NOT_FOUND;
 }

@@ -4,13 +4,8 @@
 
 namespace {
 
-struct WsaEventTraits {
-    using type = WSAEVENT;
-    static type invalid() noexcept { return WSA_INVALID_EVENT; }
-    static void close(type value) noexcept { ::WSACloseEvent(value); }
-};
-
-using unique_wsa_event = KRVN::unique_any<WsaEventTraits>;
+// WSA_INVALID_EVENT is null.
+using unique_wsa_event = KRVN::unique_any<KRVN::close_with<WSAEVENT, ::WSACloseEvent>>;
 
 } // namespace
 

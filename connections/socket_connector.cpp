@@ -4,8 +4,9 @@
 #include <ws2tcpip.h>
 
 #include <cstring>
-#include <memory>
 #include <string_view>
+
+#include "common/code_page.h"
 
 namespace {
 
@@ -13,30 +14,7 @@ constexpr int kReplySize = 10;
 const char kAlarm[] = "unmount";
 constexpr std::wstring_view kPasswordPrefix = L"psw=";
 
-// The ANSI code page of the calling thread's locale, into converted (sized
-// once, so a secret leaves no copy behind).
-void ToThreadAnsi(const std::wstring& text, std::string& converted) {
-    converted.clear();
-    if (text.empty()) {
-        return;
-    }
-    const int length = static_cast<int>(text.size());
-    const int size =
-        ::WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    converted.resize(static_cast<size_t>(size));
-    ::WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), length, &converted[0], size, nullptr,
-                          nullptr);
-}
-
-std::string ToThreadAnsi(const std::wstring& text) {
-    std::string converted;
-    ToThreadAnsi(text, converted);
-    return converted;
-}
-
-struct AddrInfoDeleter {
-    void operator()(addrinfo* info) const noexcept { ::freeaddrinfo(info); }
-};
+using unique_addrinfo = KRVN::unique_any<KRVN::close_with<addrinfo*, ::freeaddrinfo>>;
 
 // A failed keep-alive setting leaves the connection usable: it is not an error.
 void SetKeepAlive(SOCKET socket) {
@@ -112,7 +90,7 @@ std::int32_t SocketConnector::ConnectLocked() {
         std::lock_guard<std::mutex> hold(m_socketLock);
         m_socket.reset();
     }
-    const std::string address = ToThreadAnsi(GetAddress());
+    const std::string address = KRVN::WideToCodePage(CP_THREAD_ACP, GetAddress());
     unique_socket socket;
     if (const std::int32_t error = OpenSocket(address, GetPort(), socket)) {
         return error;
@@ -195,12 +173,11 @@ std::int32_t SocketConnector::OpenSocket(const std::string& address, std::uint32
         addrinfo hints{};
         hints.ai_family = AF_INET;
         hints.ai_socktype = SOCK_STREAM;
-        addrinfo* found = nullptr;
-        if (const int error = ::getaddrinfo(address.c_str(), nullptr, &hints, &found)) {
+        unique_addrinfo found;
+        if (const int error = ::getaddrinfo(address.c_str(), nullptr, &hints, found.put())) {
             return error;
         }
-        const std::unique_ptr<addrinfo, AddrInfoDeleter> owner(found);
-        target.sin_addr = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+        target.sin_addr = reinterpret_cast<const sockaddr_in*>(found.get()->ai_addr)->sin_addr;
     }
     // Non-blocking for good: the connection attempt is bounded, and an
     // alarm's send must never block.
@@ -218,7 +195,7 @@ bool SocketConnector::SendPassword(SOCKET socket) {
     text.Text().reserve(kPasswordPrefix.size() + password.Text().size());
     text.Text().append(kPasswordPrefix).append(password.Text());
     SecretString message;
-    ToThreadAnsi(text.Text(), message.Text());
+    KRVN::WideToCodePage(CP_THREAD_ACP, text.Text(), message.Text());
     if (::send(socket, message.Text().data(), static_cast<int>(message.Text().size()), 0) ==
         SOCKET_ERROR) {
         return false;

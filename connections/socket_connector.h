@@ -29,7 +29,7 @@
 class SocketConnector : public Connector {
 public:
     // Result of Connect when the password was refused or the handshake failed.
-    static constexpr std::int32_t kPasswordRefused = 86; // ERROR_INVALID_PASSWORD
+    static constexpr std::int32_t kPasswordRefused = ERROR_INVALID_PASSWORD;
     // How long a connection attempt may take, and how long the handshake
     // waits for the server's reply: a server that accepts the connection but
     // never answers must not hold a probe or an alarm for good.

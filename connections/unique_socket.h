@@ -5,10 +5,4 @@
 
 #include "common/unique_handle.h"
 
-struct SocketTraits {
-    using type = SOCKET;
-    static type invalid() noexcept { return INVALID_SOCKET; }
-    static void close(type value) noexcept { ::closesocket(value); }
-};
-
-using unique_socket = KRVN::unique_any<SocketTraits>;
+using unique_socket = KRVN::unique_any<KRVN::close_with<SOCKET, ::closesocket, INVALID_SOCKET>>;

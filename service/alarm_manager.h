@@ -60,8 +60,8 @@ public:
     using Snapshot = std::vector<std::pair<std::wstring, Entry>>;
 
     static constexpr LONG kDefaultConnectCheckDelay = 60;
-    // SendAlarmTo's result for an address that is not listed (ERROR_NOT_FOUND).
-    static constexpr std::int32_t kNotListed = 1168;
+    // SendAlarmTo's result for an address that is not listed.
+    static constexpr std::int32_t kNotListed = ERROR_NOT_FOUND;
 
     // The service's one manager, made on first use and never destroyed: its
     // threads run until the process ends.

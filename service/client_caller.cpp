@@ -11,12 +11,6 @@
 
 namespace {
 
-struct local_free_traits {
-    using type = wchar_t*;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type value) noexcept { ::LocalFree(value); }
-};
-
 // The caller's token: taken while impersonating it when COM tells the
 // call's security (Wine does not), else its process's token; outside a
 // client call (process 0), this process's own token.
@@ -57,7 +51,7 @@ std::wstring AccountName(HANDLE token) {
     if (::LookupAccountSidW(nullptr, sid, name, &nameSize, domain, &domainSize, &use)) {
         return domainSize == 0 ? std::wstring(name) : std::wstring(domain) + L"\\" + name;
     }
-    KRVN::unique_any<local_free_traits> text;
+    KRVN::unique_hlocal_string text;
     if (::ConvertSidToStringSidW(sid, text.put())) {
         return text.get();
     }

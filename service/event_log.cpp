@@ -7,19 +7,7 @@
 
 namespace {
 
-struct event_source_traits {
-    using type = HANDLE;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type value) noexcept { ::DeregisterEventSource(value); }
-};
-
-using unique_event_source = KRVN::unique_any<event_source_traits>;
-
-struct local_free_traits {
-    using type = wchar_t*;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type value) noexcept { ::LocalFree(value); }
-};
+using unique_event_source = KRVN::unique_any<KRVN::close_with<HANDLE, ::DeregisterEventSource>>;
 
 constexpr wchar_t kSourcesKey[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
 constexpr DWORD kTypesSupported =
@@ -66,7 +54,7 @@ std::wstring EventLog::Format(const Event& event) {
     for (const std::wstring& insert : event.inserts) {
         arguments.push_back(reinterpret_cast<DWORD_PTR>(insert.c_str()));
     }
-    KRVN::unique_any<local_free_traits> text;
+    KRVN::unique_hlocal_string text;
     // A null module is this program, whose resources hold the table.
     const DWORD length =
         ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE |

@@ -2,18 +2,8 @@
 
 #include "common/unique_handle.h"
 
-namespace {
-
-struct local_free_traits {
-    using type = wchar_t*;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type value) noexcept { ::LocalFree(value); }
-};
-
-} // namespace
-
 std::wstring SystemErrorText(DWORD code) {
-    KRVN::unique_any<local_free_traits> text;
+    KRVN::unique_hlocal_string text;
     const DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
         nullptr, code, 0, reinterpret_cast<wchar_t*>(text.put()), 0, nullptr);

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "common/code_page.h"
+
 namespace {
 
 constexpr int kPollMs = 50;
@@ -14,38 +16,6 @@ std::string AddressText(const sockaddr_in& address) {
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
     return std::string(text) + ':' + std::to_string(ntohs(address.sin_port));
-}
-
-std::string ToAnsi(const std::wstring& text) {
-    if (text.empty()) {
-        return std::string();
-    }
-    const int size = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &result[0], size,
-                          nullptr, nullptr);
-    return result;
-}
-
-const char* ReplyName(ReplyMode mode) {
-    switch (mode) {
-    case ReplyMode::Yes:
-        return "yes";
-    case ReplyMode::YesCrlf:
-        return "yes-crlf";
-    case ReplyMode::Upper:
-        return "YES";
-    case ReplyMode::Short:
-        return "ye";
-    case ReplyMode::None:
-        return "none";
-    case ReplyMode::Split:
-        return "split";
-    case ReplyMode::Silent:
-        return "silent";
-    }
-    return "?";
 }
 
 // How many times unit makes up the whole of bytes; 0 when it does not.
@@ -64,7 +34,7 @@ size_t Repeats(const std::string& bytes, const std::string& unit) {
 } // namespace
 
 AlarmListener::AlarmListener(const Options& options, EventLog& log)
-    : m_options(options), m_log(log), m_password(ToAnsi(options.password)) {}
+    : m_options(options), m_log(log), m_password(KRVN::WideToCodePage(CP_ACP, options.password)) {}
 
 bool AlarmListener::Open() {
     for (const ListenRange& range : m_options.listen) {

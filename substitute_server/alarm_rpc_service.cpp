@@ -1,5 +1,6 @@
 #include "substitute_server/alarm_rpc_service.h"
 
+#include "common/code_page.h"
 #include "common/unique_handle.h"
 
 namespace {
@@ -16,17 +17,6 @@ AlarmRpcService* g_service = nullptr;
 struct AlarmContext {
     int id;
 };
-
-std::string ToUtf8(const wchar_t* text) {
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1) {
-        return std::string();
-    }
-    std::string result(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text, -1, &result[0], size, nullptr, nullptr);
-    result.pop_back();
-    return result;
-}
 
 std::string ContextId(ALARM_CONTEXT context) {
     return context ? std::to_string(static_cast<AlarmContext*>(context)->id) : "-";
@@ -141,7 +131,8 @@ long AlarmRpcService::Open(const wchar_t* password, ALARM_CONTEXT* context) {
     }
     *context = result == 0 ? new AlarmContext{m_nextContext++} : nullptr;
     m_log.Write(kWhere, "RemoteOpen",
-                "ctx=" + ContextId(*context) + " password=" + EventLog::Escape(ToUtf8(password)) +
+                "ctx=" + ContextId(*context) + " password=" +
+                    EventLog::Escape(KRVN::WideToCodePage(CP_UTF8, password ? password : L"")) +
                     " result=" + std::to_string(result));
     return result;
 }

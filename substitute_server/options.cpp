@@ -1,5 +1,6 @@
 #include "substitute_server/options.h"
 
+#include <cstring>
 #include <cwchar>
 #include <cwctype>
 
@@ -73,16 +74,18 @@ bool ParseListen(const std::wstring& text, ListenRange& range) {
     return range.first <= range.last;
 }
 
+// The names --reply takes, which the log's reply= field shows too.
+constexpr struct {
+    const char* name;
+    ReplyMode mode;
+} kReplyModes[] = {{"yes", ReplyMode::Yes},      {"yes-crlf", ReplyMode::YesCrlf},
+                   {"YES", ReplyMode::Upper},    {"ye", ReplyMode::Short},
+                   {"none", ReplyMode::None},    {"split", ReplyMode::Split},
+                   {"silent", ReplyMode::Silent}};
+
 bool ParseReply(const std::wstring& text, ReplyMode& mode) {
-    static const struct {
-        const wchar_t* name;
-        ReplyMode mode;
-    } kModes[] = {{L"yes", ReplyMode::Yes},      {L"yes-crlf", ReplyMode::YesCrlf},
-                  {L"YES", ReplyMode::Upper},    {L"ye", ReplyMode::Short},
-                  {L"none", ReplyMode::None},    {L"split", ReplyMode::Split},
-                  {L"silent", ReplyMode::Silent}};
-    for (const auto& entry : kModes) {
-        if (text == entry.name) {
+    for (const auto& entry : kReplyModes) {
+        if (text == std::wstring(entry.name, entry.name + std::strlen(entry.name))) {
             mode = entry.mode;
             return true;
         }
@@ -91,6 +94,15 @@ bool ParseReply(const std::wstring& text, ReplyMode& mode) {
 }
 
 } // namespace
+
+const char* ReplyName(ReplyMode mode) {
+    for (const auto& entry : kReplyModes) {
+        if (entry.mode == mode) {
+            return entry.name;
+        }
+    }
+    return "?";
+}
 
 bool ParseOptions(int argc, const wchar_t* const* argv, Options& options, std::wstring& error) {
     for (int i = 1; i < argc; ++i) {

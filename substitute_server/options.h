@@ -16,6 +16,9 @@ enum class ReplyMode {
     Silent,  // never answers and keeps the connection
 };
 
+// The mode's name as --reply takes it.
+const char* ReplyName(ReplyMode mode);
+
 // The RPC procedure that is never answered, once its first calls were.
 enum class RpcHang {
     None,

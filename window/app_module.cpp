@@ -2,8 +2,6 @@
 
 #include <commctrl.h>
 
-#include "common/sync_guard.h"
-
 namespace KRVN {
 
 bool CAppModule::InitModule() {
@@ -12,17 +10,17 @@ bool CAppModule::InitModule() {
 }
 
 bool CAppModule::AddMessageLoop(CMessageLoop* loop) {
-    CSyncGuard guard(&m_lock);
+    std::lock_guard<std::mutex> guard(m_lock);
     return m_loops.emplace(::GetCurrentThreadId(), loop).second;
 }
 
 bool CAppModule::RemoveMessageLoop() {
-    CSyncGuard guard(&m_lock);
+    std::lock_guard<std::mutex> guard(m_lock);
     return m_loops.erase(::GetCurrentThreadId()) != 0;
 }
 
 CMessageLoop* CAppModule::GetMessageLoop(DWORD threadId) {
-    CSyncGuard guard(&m_lock);
+    std::lock_guard<std::mutex> guard(m_lock);
     const auto found = m_loops.find(threadId);
     return found == m_loops.end() ? nullptr : found->second;
 }

@@ -5,18 +5,14 @@
 #include <windows.h>
 
 #include <map>
+#include <mutex>
 
-#include "common/crit_sect.h"
 #include "window/message_loop.h"
 
 namespace KRVN {
 
 class CAppModule {
 public:
-    CAppModule() = default;
-    CAppModule(const CAppModule&) = delete;
-    CAppModule& operator=(const CAppModule&) = delete;
-
     // Loads the common controls (list view, combo box and the standard ones);
     // false when the system refuses.
     bool InitModule();
@@ -29,7 +25,7 @@ public:
     CMessageLoop* GetMessageLoop(DWORD threadId = ::GetCurrentThreadId());
 
 private:
-    CCritSect m_lock;
+    std::mutex m_lock;
     std::map<DWORD, CMessageLoop*> m_loops;
 };
 

@@ -21,15 +21,7 @@ void CComboBox::SetCurSel(int index) {
 }
 
 std::wstring CComboBox::GetLBText(int index) const {
-    const auto length = Send(CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
-    if (length == CB_ERR || length <= 0) {
-        return {};
-    }
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    const auto copied =
-        Send(CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
-    text.resize(copied == CB_ERR ? 0 : static_cast<size_t>(copied));
-    return text;
+    return EntryText(CB_GETLBTEXTLEN, CB_GETLBTEXT, index);
 }
 
 } // namespace KRVN

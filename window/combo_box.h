@@ -5,12 +5,13 @@
 
 #include <string>
 
+#include "window/control.h"
+
 namespace KRVN {
 
-class CComboBox {
+class CComboBox : public CControl {
 public:
-    CComboBox() = default;
-    explicit CComboBox(HWND control) noexcept : m_hWnd(control) {}
+    using CControl::CControl;
 
     // Returns the entry's index in the (possibly sorted) list, or a CB_ERR value.
     int AddString(const std::wstring& text);
@@ -21,13 +22,6 @@ public:
     void SetCurSel(int index);
     // The entry's text, empty for a bad index.
     std::wstring GetLBText(int index) const;
-
-private:
-    LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam) const {
-        return ::SendMessageW(m_hWnd, message, wParam, lParam);
-    }
-
-    HWND m_hWnd = nullptr;
 };
 
 } // namespace KRVN

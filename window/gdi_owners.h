@@ -8,31 +8,9 @@
 
 namespace KRVN {
 
-namespace details {
-
-struct hicon_traits {
-    using type = HICON;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type value) noexcept { ::DestroyIcon(value); }
-};
-
-struct hmenu_traits {
-    using type = HMENU;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type value) noexcept { ::DestroyMenu(value); }
-};
-
-struct himagelist_traits {
-    using type = HIMAGELIST;
-    static type invalid() noexcept { return nullptr; }
-    static void close(type value) noexcept { ::ImageList_Destroy(value); }
-};
-
-} // namespace details
-
-using unique_hicon = unique_any<details::hicon_traits>;
-using unique_hmenu = unique_any<details::hmenu_traits>;
-using unique_himagelist = unique_any<details::himagelist_traits>;
+using unique_hicon = unique_any<close_with<HICON, ::DestroyIcon>>;
+using unique_hmenu = unique_any<close_with<HMENU, ::DestroyMenu>>;
+using unique_himagelist = unique_any<close_with<HIMAGELIST, ::ImageList_Destroy>>;
 
 // An icon of the module's resources at the given size (not shared, so the
 // owner destroys it).

@@ -19,15 +19,7 @@ int CListBox::GetCount() const {
 }
 
 std::wstring CListBox::GetText(int index) const {
-    const auto length = Send(LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
-    if (length == LB_ERR || length <= 0) {
-        return {};
-    }
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    const auto copied =
-        Send(LB_GETTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
-    text.resize(copied == LB_ERR ? 0 : static_cast<size_t>(copied));
-    return text;
+    return EntryText(LB_GETTEXTLEN, LB_GETTEXT, index);
 }
 
 void CListBox::SetHorizontalExtent(int width) {

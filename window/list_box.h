@@ -5,12 +5,13 @@
 
 #include <string>
 
+#include "window/control.h"
+
 namespace KRVN {
 
-class CListBox {
+class CListBox : public CControl {
 public:
-    CListBox() = default;
-    explicit CListBox(HWND control) noexcept : m_hWnd(control) {}
+    using CControl::CControl;
 
     int AddString(const std::wstring& text);
     void ResetContent();
@@ -21,13 +22,6 @@ public:
     // Sets the horizontal scroll extent to the widest line as drawn in the
     // list's font, plus the font's average character width.
     void FitHorizontalExtent();
-
-private:
-    LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam) const {
-        return ::SendMessageW(m_hWnd, message, wParam, lParam);
-    }
-
-    HWND m_hWnd = nullptr;
 };
 
 } // namespace KRVN

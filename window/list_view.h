@@ -6,14 +6,13 @@
 
 #include <string>
 
+#include "window/control.h"
+
 namespace KRVN {
 
-class CListViewCtrl {
+class CListViewCtrl : public CControl {
 public:
-    CListViewCtrl() = default;
-    explicit CListViewCtrl(HWND control) noexcept : m_hWnd(control) {}
-
-    HWND Handle() const noexcept { return m_hWnd; }
+    using CControl::CControl;
 
     bool InsertColumn(int index, const std::wstring& heading, int width, int format = LVCFMT_LEFT);
     void AddExtendedStyle(DWORD style);
@@ -35,13 +34,6 @@ public:
 
     // The first row whose text equals `text` (letter case ignored), or -1.
     int FindItem(const std::wstring& text) const;
-
-private:
-    LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam) const {
-        return ::SendMessageW(m_hWnd, message, wParam, lParam);
-    }
-
-    HWND m_hWnd = nullptr;
 };
 
 } // namespace KRVN

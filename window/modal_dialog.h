@@ -5,14 +5,12 @@
 
 #include <windows.h>
 
+#include "window/window_host.h"
+
 namespace KRVN {
 
-template <class T> class CModalDialog {
+template <class T> class CModalDialog : public CWindowHost {
 public:
-    CModalDialog() = default;
-    CModalDialog(const CModalDialog&) = delete;
-    CModalDialog& operator=(const CModalDialog&) = delete;
-
     // Returns the value passed to EndDialog, or -1 when the dialog could not
     // be created.
     INT_PTR DoModal(HINSTANCE resources, HWND owner) {
@@ -20,8 +18,6 @@ public:
                                  reinterpret_cast<LPARAM>(this));
     }
 
-    // The dialog's window while it is open, else null.
-    HWND Handle() const noexcept { return m_hWnd; }
     HWND Item(int id) const noexcept { return ::GetDlgItem(m_hWnd, id); }
 
 protected:
@@ -29,36 +25,18 @@ protected:
 
     void EndDialog(INT_PTR result) { ::EndDialog(m_hWnd, result); }
 
-    HWND m_hWnd = nullptr;
-
 private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-        CModalDialog* self = nullptr;
-        if (message == WM_INITDIALOG) {
-            self = reinterpret_cast<CModalDialog*>(lParam);
-            ::SetWindowLongPtrW(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
-            self->m_hWnd = hwnd;
-        } else {
-            self = reinterpret_cast<CModalDialog*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
-        }
+        T* self =
+            Bind(hwnd, DWLP_USER,
+                 message == WM_INITDIALOG ? static_cast<T*>(reinterpret_cast<CModalDialog*>(lParam))
+                                          : nullptr);
         // Messages that come before WM_INITDIALOG (WM_SETFONT) get the default.
         if (!self) {
             return FALSE;
         }
         LRESULT result = 0;
-        bool handled = false;
-        // No exception may unwind through the system's frames; a handler
-        // that fails leaves the message to the default handling.
-        try {
-            handled =
-                static_cast<T*>(self)->ProcessWindowMessage(hwnd, message, wParam, lParam, result);
-        } catch (...) {
-            handled = false;
-        }
-        if (message == WM_NCDESTROY) {
-            self->m_hWnd = nullptr;
-        }
-        if (!handled) {
+        if (!Route(self, hwnd, message, wParam, lParam, result)) {
             return FALSE;
         }
         // WM_INITDIALOG answers whether the system sets the focus; other

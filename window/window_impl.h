@@ -5,14 +5,12 @@
 
 #include <windows.h>
 
+#include "window/window_host.h"
+
 namespace KRVN {
 
-template <class T> class CWindowImpl {
+template <class T> class CWindowImpl : public CWindowHost {
 public:
-    CWindowImpl() = default;
-    CWindowImpl(const CWindowImpl&) = delete;
-    CWindowImpl& operator=(const CWindowImpl&) = delete;
-
     // Returns the new window, or null with the Win32 error set.
     HWND Create(HINSTANCE instance, HWND parent, const wchar_t* name, DWORD style,
                 DWORD exStyle = 0) {
@@ -32,8 +30,6 @@ protected:
         }
     }
 
-    HWND m_hWnd = nullptr;
-
 private:
     static bool RegisterClass(HINSTANCE instance) {
         WNDCLASSEXW wc = {};
@@ -48,31 +44,18 @@ private:
     }
 
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-        CWindowImpl* self = nullptr;
-        if (message == WM_NCCREATE) {
-            self =
-                static_cast<CWindowImpl*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-            ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-            self->m_hWnd = hwnd;
-        } else {
-            self = reinterpret_cast<CWindowImpl*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-        }
+        T* self = Bind(hwnd, GWLP_USERDATA,
+                       message == WM_NCCREATE
+                           ? static_cast<T*>(static_cast<CWindowImpl*>(
+                                 reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams))
+                           : nullptr);
         if (!self) {
             return ::DefWindowProcW(hwnd, message, wParam, lParam);
         }
         LRESULT result = 0;
-        bool handled = false;
-        // No exception may unwind through the system's frames; a handler
-        // that fails leaves the message to the default handling.
-        try {
-            handled =
-                static_cast<T*>(self)->ProcessWindowMessage(hwnd, message, wParam, lParam, result);
-        } catch (...) {
-            handled = false;
-        }
+        const bool handled = Route(self, hwnd, message, wParam, lParam, result);
         if (message == WM_NCDESTROY) {
             ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-            self->m_hWnd = nullptr;
         }
         return handled ? result : ::DefWindowProcW(hwnd, message, wParam, lParam);
     }
