@@ -1,4 +1,4 @@
-#include "connections/qn_servers.h"
+#include "service/qn_servers.h"
 
 #include <vector>
 
