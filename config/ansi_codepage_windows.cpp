@@ -8,14 +8,17 @@
 namespace KRVN {
 
 WString AnsiToWide(const std::string& text) {
-    if (text.empty())
+    if (text.empty()) {
         return WString();
-    if (text.size() > static_cast<std::size_t>(INT_MAX))
+    }
+    if (text.size() > static_cast<std::size_t>(INT_MAX)) {
         throw std::bad_alloc();
+    }
     const int length = static_cast<int>(text.size());
     const int needed = MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), length, nullptr, 0);
-    if (needed <= 0)
+    if (needed <= 0) {
         return WString();
+    }
     WString wide(static_cast<std::size_t>(needed), L'\0');
     const int written =
         MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), length, wide.data(), needed);
@@ -24,15 +27,18 @@ WString AnsiToWide(const std::string& text) {
 }
 
 std::string WideToAnsi(const WString& text) {
-    if (text.empty())
+    if (text.empty()) {
         return std::string();
-    if (text.size() > static_cast<std::size_t>(INT_MAX))
+    }
+    if (text.size() > static_cast<std::size_t>(INT_MAX)) {
         throw std::bad_alloc();
+    }
     const int length = static_cast<int>(text.size());
     const int needed =
         WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0)
+    if (needed <= 0) {
         return std::string();
+    }
     std::string narrow(static_cast<std::size_t>(needed), '\0');
     const int written = WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), length, narrow.data(),
                                             needed, nullptr, nullptr);
