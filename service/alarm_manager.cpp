@@ -245,9 +245,8 @@ std::int32_t AlarmManager::AlarmAll(const AlarmSource& source) {
     }
     AlarmPassRecord pass{std::to_wstring(++m_passes), source, caller, std::move(outcomes),
                          MsSince(began)};
-    m_events.Post([pass = std::move(pass)](EventReporter& reporter) {
-        ReportAlarmPass(reporter, pass);
-    });
+    m_events.Post(
+        [pass = std::move(pass)](EventReporter& reporter) { ReportAlarmPass(reporter, pass); });
     return failed ? -1 : 0;
 }
 
