@@ -32,7 +32,7 @@
 #include "com/unique_couninitialize.h"
 #include "common/unique_handle.h"
 #include "config/registry_store.h"
-#include "connections/connect_checker.h"
+#include "service/connect_checker.h"
 #include "connections/qn_server.h"
 #include "service/alarm_manager.h"
 #include "service/event_reporter.h"

@@ -5,8 +5,9 @@
 namespace KRVN {
 
 void CAlloc::Resize(unsigned char*& data, std::size_t& length, std::size_t newLength) {
-    if (newLength == length)
+    if (newLength == length) {
         return;
+    }
     if (newLength == 0) {
         Free(data, length);
         return;
@@ -38,8 +39,9 @@ void CAlloc::Free(unsigned char*& data, std::size_t& length) noexcept {
 
 void CAlloc::Wipe(void* data, std::size_t length) noexcept {
     volatile unsigned char* p = static_cast<volatile unsigned char*>(data);
-    for (std::size_t i = 0; i < length; ++i)
+    for (std::size_t i = 0; i < length; ++i) {
         p[i] = 0;
+    }
 }
 
 } // namespace KRVN

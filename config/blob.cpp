@@ -19,13 +19,15 @@ constexpr std::size_t kNewBlobSize = 12;
 constexpr std::uint64_t kMaxImageSize = 0xFFFFFFFFu;
 
 void RequireAddressable(std::uint64_t end) {
-    if (end > kMaxImageSize)
+    if (end > kMaxImageSize) {
         KRVN_RAISE(kE_INVALIDARG);
+    }
 }
 
 void RequireValid(const void* image, std::size_t length) {
-    if (ValidateImage(image, length) != ImageStatus::Ok)
+    if (ValidateImage(image, length) != ImageStatus::Ok) {
         KRVN_RAISE(kE_INVALIDARG);
+    }
 }
 
 std::size_t EntryPosition(std::uint32_t index) {
@@ -76,48 +78,57 @@ template <class Buffer> std::size_t CBlobT<Buffer>::UsedEnd() const noexcept {
     std::size_t end = EntryPosition(count);
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::size_t descriptor = Entry(i);
-        if (descriptor == 0)
+        if (descriptor == 0) {
             continue;
+        }
         end = std::max(end, descriptor + kDescriptorSize);
         const std::size_t length = Load(descriptor);
-        if (length != 0)
+        if (length != 0) {
             end = std::max(end, Load(descriptor + 4) + length);
+        }
     }
     return end;
 }
 
 template <class Buffer> void CBlobT<Buffer>::Reserve(std::size_t extra) {
     const std::size_t used = UsedEnd();
-    if (m_buffer.Size() - used >= extra)
+    if (m_buffer.Size() - used >= extra) {
         return;
+    }
     RequireAddressable(static_cast<std::uint64_t>(used) + extra);
     m_buffer.Resize(used + extra);
 }
 
 template <class Buffer>
 void CBlobT<Buffer>::Shift(std::size_t position, std::int64_t delta, std::uint32_t growing) {
-    if (delta == 0)
+    if (delta == 0) {
         return;
+    }
     const bool inserting = delta > 0;
     const std::size_t amount = static_cast<std::size_t>(inserting ? delta : -delta);
-    if (inserting)
+    if (inserting) {
         Reserve(amount);
+    }
     const std::size_t used = UsedEnd();
-    if (position > used)
+    if (position > used) {
         return;
+    }
 
     const std::uint32_t count = PartCount();
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::size_t descriptor = Entry(i);
-        if (descriptor == 0)
+        if (descriptor == 0) {
             continue;
+        }
         const std::size_t data = Load(descriptor + 4);
-        if (data >= position && i != growing)
+        if (data >= position && i != growing) {
             Store(descriptor + 4,
                   static_cast<std::uint32_t>(inserting ? data + amount : data - amount));
-        if (descriptor >= position)
+        }
+        if (descriptor >= position) {
             SetEntry(i, static_cast<std::uint32_t>(inserting ? descriptor + amount
                                                              : descriptor - amount));
+        }
     }
 
     unsigned char* bytes = m_buffer.Data();
@@ -132,8 +143,9 @@ void CBlobT<Buffer>::Shift(std::size_t position, std::int64_t delta, std::uint32
 
 template <class Buffer>
 void CBlobT<Buffer>::AddEmptyParts(std::uint32_t count, std::size_t dataBytes) {
-    if (count == 0)
+    if (count == 0) {
         return;
+    }
     RequireAddressable(dataBytes);
     const std::uint64_t extra =
         kDescriptorSize * std::uint64_t{count} + kEntrySize * std::uint64_t{count} + dataBytes;
@@ -171,8 +183,9 @@ void CBlobT<Buffer>::SetPart(std::uint32_t index, const void* data, std::size_t 
     if (descriptor == 0) {
         // A part without descriptor reads as empty already. Dropping a value
         // written to it would lose data without a word, so it gets one.
-        if (length == 0)
+        if (length == 0) {
             return;
+        }
         Reserve(kDescriptorSize + length);
         descriptor = UsedEnd();
         std::memset(m_buffer.Data() + descriptor, 0, kDescriptorSize);
@@ -203,8 +216,9 @@ void CBlobT<Buffer>::SetPart(std::uint32_t index, const void* data, std::size_t 
         descriptor = Entry(index);
     }
     Store(descriptor, static_cast<std::uint32_t>(length));
-    if (data != nullptr)
+    if (data != nullptr) {
         std::memcpy(m_buffer.Data() + Load(descriptor + 4), data, length);
+    }
 }
 
 template <class Buffer>
@@ -212,11 +226,13 @@ void CBlobT<Buffer>::GetPart(std::uint32_t index, const unsigned char*& data,
                              std::size_t& length) const {
     data = nullptr;
     length = 0;
-    if (index >= PartCount())
+    if (index >= PartCount()) {
         return;
+    }
     const std::size_t descriptor = Entry(index);
-    if (descriptor == 0 || Load(descriptor) == 0)
+    if (descriptor == 0 || Load(descriptor) == 0) {
         return;
+    }
     data = m_buffer.Data() + Load(descriptor + 4);
     length = Load(descriptor);
 }
@@ -226,8 +242,9 @@ template <class Buffer> void CBlobT<Buffer>::AppendPart(const void* data, std::s
 }
 
 template <class Buffer> void CBlobT<Buffer>::RemovePart(std::uint32_t index) {
-    if (index >= PartCount())
+    if (index >= PartCount()) {
         return;
+    }
     std::size_t descriptor = Entry(index);
     if (descriptor != 0) {
         const std::size_t length = Load(descriptor);
@@ -249,15 +266,17 @@ template <class Buffer> void CBlobT<Buffer>::Compact(bool removeEmpty) {
         std::uint32_t i = 0;
         while (i < PartCount()) {
             const std::size_t descriptor = Entry(i);
-            if (descriptor == 0 || Load(descriptor) == 0)
+            if (descriptor == 0 || Load(descriptor) == 0) {
                 RemovePart(i);
-            else
+            } else {
                 ++i;
+            }
         }
     }
     const std::size_t used = UsedEnd();
-    if (m_buffer.Size() > used)
+    if (m_buffer.Size() > used) {
         m_buffer.Resize(used);
+    }
 }
 
 template <class Buffer> void CBlobT<Buffer>::WriteTo(CBuffer& vector) {
@@ -265,21 +284,9 @@ template <class Buffer> void CBlobT<Buffer>::WriteTo(CBuffer& vector) {
     vector.Assign(m_buffer.Data(), m_buffer.Size());
 }
 
-template <class Buffer> void CBlobT<Buffer>::CopyTo(void* buffer, std::size_t& size) {
-    Compact(true);
-    if (buffer == nullptr || size < m_buffer.Size())
-        return;
-    std::memcpy(buffer, m_buffer.Data(), m_buffer.Size());
-    size = m_buffer.Size();
-}
-
 template <class Buffer> void CBlobT<Buffer>::Assign(const void* bytes, std::size_t length) {
     RequireValid(bytes, length);
     m_buffer.Assign(bytes, length);
-}
-
-template <class Buffer> void CBlobT<Buffer>::Assign(const CBuffer& vector) {
-    Assign(vector.Data(), vector.Size());
 }
 
 template <class Buffer> void CBlobT<Buffer>::LoadFrom(const void* image, std::size_t length) {
@@ -298,17 +305,20 @@ template <class Buffer> void CBlobT<Buffer>::Rebuild(const unsigned char* image)
     std::size_t dataBytes = 0;
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::size_t descriptor = LoadLE32(image + EntryPosition(i));
-        if (descriptor != 0)
+        if (descriptor != 0) {
             dataBytes += LoadLE32(image + descriptor);
+        }
     }
     AddEmptyParts(count, dataBytes);
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::size_t descriptor = LoadLE32(image + EntryPosition(i));
-        if (descriptor == 0)
+        if (descriptor == 0) {
             continue;
+        }
         const std::size_t length = LoadLE32(image + descriptor);
-        if (length != 0)
+        if (length != 0) {
             SetPart(i, image + LoadLE32(image + descriptor + 4), length);
+        }
     }
     Store(0, LoadLE32(image));
 }

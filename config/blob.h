@@ -29,14 +29,12 @@ public:
     void SetPart(std::uint32_t index, const void* data, std::size_t length) override;
     void GetPart(std::uint32_t index, const unsigned char*& data,
                  std::size_t& length) const override;
-    // Compacts with removal of empty parts first.
+    // Compacts with removal of empty parts first (so does CopyTo).
     void WriteTo(CBuffer& vector) override;
-    // Compacts with removal of empty parts first.
-    void CopyTo(void* buffer, std::size_t& size) override;
+    using CBlobBase::Assign;
     // Takes the image as it is laid out. Raises E_INVALIDARG, leaving the
     // blob unchanged, when the image is malformed.
     void Assign(const void* bytes, std::size_t length) override;
-    void Assign(const CBuffer& vector) override;
 
     // Adds a part at index n.
     void AppendPart(const void* data, std::size_t length);

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace KRVN {
 
@@ -20,12 +21,19 @@ public:
                          std::size_t& length) const = 0;
     // Replaces the vector's contents with the image.
     virtual void WriteTo(CBuffer& vector) = 0;
-    // Copies the image when size is at least its length and sets size to
-    // that length; otherwise copies nothing and leaves size.
-    virtual void CopyTo(void* buffer, std::size_t& size) = 0;
+    // Copies the image (as WriteTo makes it) when size is at least its length
+    // and sets size to that length; otherwise copies nothing and leaves size.
+    void CopyTo(void* buffer, std::size_t& size) {
+        CBuffer image;
+        WriteTo(image);
+        if (buffer != nullptr && size >= image.Size()) {
+            std::memcpy(buffer, image.Data(), image.Size());
+            size = image.Size();
+        }
+    }
     // Replaces the image by a copy of the given one.
     virtual void Assign(const void* bytes, std::size_t length) = 0;
-    virtual void Assign(const CBuffer& vector) = 0;
+    void Assign(const CBuffer& vector) { Assign(vector.Data(), vector.Size()); }
 };
 
 } // namespace KRVN

@@ -21,32 +21,22 @@ void CBlobPart::WriteTo(CBuffer& vector) {
     m_blob->GetPart(m_index, data, length);
     CBuffer form(kHeaderSize + length);
     StoreLE32(form.Data(), static_cast<std::uint32_t>(length));
-    if (length != 0)
+    if (length != 0) {
         std::memcpy(form.Data() + kHeaderSize, data, length);
+    }
     vector.Swap(form);
 }
 
-void CBlobPart::CopyTo(void* buffer, std::size_t& size) {
-    CBuffer form;
-    WriteTo(form);
-    if (buffer == nullptr || size < form.Size())
-        return;
-    std::memcpy(buffer, form.Data(), form.Size());
-    size = form.Size();
-}
-
 void CBlobPart::Assign(const void* bytes, std::size_t length) {
-    if (bytes == nullptr || length <= kHeaderSize)
+    if (bytes == nullptr || length <= kHeaderSize) {
         return;
+    }
     const auto* form = static_cast<const unsigned char*>(bytes);
     const std::size_t partLength = LoadLE32(form);
-    if (partLength > length - kHeaderSize)
+    if (partLength > length - kHeaderSize) {
         KRVN_RAISE(kE_INVALIDARG);
+    }
     m_blob->SetPart(m_index, form + kHeaderSize, partLength);
-}
-
-void CBlobPart::Assign(const CBuffer& vector) {
-    Assign(vector.Data(), vector.Size());
 }
 
 } // namespace KRVN

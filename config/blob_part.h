@@ -22,12 +22,11 @@ public:
     void GetPart(std::uint32_t index, const unsigned char*& data,
                  std::size_t& length) const override;
     void WriteTo(CBuffer& vector) override;
-    void CopyTo(void* buffer, std::size_t& size) override;
+    using CBlobBase::Assign;
     // Takes the header-and-bytes form; a form of 8 bytes or less changes
     // nothing. Raises E_INVALIDARG when the header claims more bytes than
     // follow it.
     void Assign(const void* bytes, std::size_t length) override;
-    void Assign(const CBuffer& vector) override;
 
     std::uint32_t Index() const noexcept { return m_index; }
 

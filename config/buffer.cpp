@@ -25,8 +25,9 @@ CBuffer::CBuffer(CBuffer&& other) noexcept {
 }
 
 CBuffer& CBuffer::operator=(const CBuffer& other) {
-    if (this != &other)
+    if (this != &other) {
         Assign(other.m_data, other.m_length);
+    }
     return *this;
 }
 
@@ -53,12 +54,14 @@ void CBuffer::Assign(const void* bytes, std::size_t length) {
         return;
     }
     Resize(length);
-    if (length == 0)
+    if (length == 0) {
         return;
-    if (bytes != nullptr)
+    }
+    if (bytes != nullptr) {
         std::memcpy(m_data, bytes, length);
-    else
+    } else {
         std::memset(m_data, 0, length);
+    }
 }
 
 void CBuffer::Swap(CBuffer& other) noexcept {
@@ -67,8 +70,9 @@ void CBuffer::Swap(CBuffer& other) noexcept {
 }
 
 bool CBuffer::Holds(const void* bytes, std::size_t length) const noexcept {
-    if (bytes == nullptr || m_data == nullptr || length == 0)
+    if (bytes == nullptr || m_data == nullptr || length == 0) {
         return false;
+    }
     const auto begin = reinterpret_cast<std::uintptr_t>(bytes);
     const auto own = reinterpret_cast<std::uintptr_t>(m_data);
     return begin < own + m_length && own < begin + length;

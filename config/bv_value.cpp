@@ -14,8 +14,9 @@ void CBVValue::SetRaw(const void* bytes, std::size_t length) {
 
 std::size_t CBVValue::GetRaw(void* buffer, std::size_t size) const {
     const std::size_t count = size < m_vector->Size() ? size : m_vector->Size();
-    if (count != 0)
+    if (count != 0) {
         std::memcpy(buffer, m_vector->Data(), count);
+    }
     return count;
 }
 

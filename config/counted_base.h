@@ -21,10 +21,12 @@ public:
     }
 
     void release() noexcept {
-        if (m_strong.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        if (m_strong.fetch_sub(1, std::memory_order_acq_rel) == 1) {
             dispose();
-        if (m_second.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        }
+        if (m_second.fetch_sub(1, std::memory_order_acq_rel) == 1) {
             delete this;
+        }
     }
 
     std::int32_t use_count() const noexcept { return m_strong.load(std::memory_order_acquire); }

@@ -32,14 +32,16 @@ public:
     }
 
     CountedPtr(const CountedPtr& other) noexcept : m_ptr(other.m_ptr), m_count(other.m_count) {
-        if (m_count)
+        if (m_count) {
             m_count->add_ref();
+        }
     }
 
     template <class U>
     CountedPtr(const CountedPtr<U>& other) noexcept : m_ptr(other.m_ptr), m_count(other.m_count) {
-        if (m_count)
+        if (m_count) {
             m_count->add_ref();
+        }
     }
 
     CountedPtr(CountedPtr&& other) noexcept : m_ptr(other.m_ptr), m_count(other.m_count) {
@@ -48,8 +50,9 @@ public:
     }
 
     ~CountedPtr() {
-        if (m_count)
+        if (m_count) {
             m_count->release();
+        }
     }
 
     CountedPtr& operator=(CountedPtr other) noexcept {

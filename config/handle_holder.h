@@ -7,8 +7,9 @@ namespace KRVN {
 
 template <class Handle, class Traits> struct HandleHolder {
     void operator()(Handle* slot) const noexcept {
-        if (*slot != Traits::invalid())
+        if (*slot != Traits::invalid()) {
             Traits::close(*slot);
+        }
         delete slot;
     }
 };

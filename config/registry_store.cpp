@@ -4,10 +4,9 @@
 #include <cstdlib>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "com/bstr.h"
-#include "com/com_object.h"
 #include "com/result.h"
 #include "common/ca_exception.h"
 #include "config/alarm_key_security.h"
@@ -16,7 +15,6 @@
 #include "config/shared_handle.h"
 #include "config/typed_blob.h"
 #include "config/typed_blob_part.h"
-#include "connections/qn_server.h"
 
 namespace KRVN {
 
@@ -35,8 +33,9 @@ constexpr wchar_t kAdminOnlyValue[] = L"AdminOnlyConfiguration";
 constexpr wchar_t kFormatTag[] = L"alrm_4.2";
 
 void Check(HRESULT hr) {
-    if (hr != S_OK)
+    if (hr != S_OK) {
         KRVN_RAISE(hr);
+    }
 }
 
 // Opens the settings key for writing; a key made here gets the service's
@@ -54,14 +53,17 @@ void CreateAlarmKey(CSharedKey& key) {
 
 std::wstring KeyPath(const wchar_t* suffix) {
     std::wstring path(kAlarmKeyPath);
-    if (suffix)
+    if (suffix) {
         path += suffix;
+    }
     return path;
 }
 
-// The value as a serialized typed value, in a buffer of the size GetValue
-// asks for.
-CBuffer ReadValue(CSharedKey& key, const wchar_t* name) {
+// A value of the settings key, or of its subkey suffix, as a serialized
+// typed value, in a buffer of the size GetValue asks for.
+CBuffer ReadStoredValue(const wchar_t* suffix, const wchar_t* name) {
+    CSharedKey key;
+    Check(key.Open(KeyPath(suffix).c_str()));
     DWORD size = 0;
     Check(key.GetValue(name, nullptr, &size));
     CBuffer form(size);
@@ -69,54 +71,60 @@ CBuffer ReadValue(CSharedKey& key, const wchar_t* name) {
     return form;
 }
 
+// Once a value has been written in the current place, its copy in the earlier
+// layout has served its purpose. Until then it stays, so that a failed write
+// never loses it: the next start moves it again.
+void RetireLegacyValue(const wchar_t* suffix, const wchar_t* name) {
+    CSharedKey key;
+    if (key.Open(KeyPath(suffix).c_str()) == S_OK) {
+        key.DeleteValue(name);
+    }
+}
+
+// Writes a serialized typed value in the settings key, then retires the
+// earlier layout's copy.
+void WriteStoredValue(const wchar_t* name, const CBuffer& form, const wchar_t* legacySuffix) {
+    CSharedKey key;
+    CreateAlarmKey(key);
+    Check(key.SetValue(name, form.Data(), static_cast<DWORD>(form.Size())));
+    RetireLegacyValue(legacySuffix, name);
+}
+
 // Text up to its first NUL: a text value read into the buffer GetValue asks
-// for ends in zeros.
+// for ends in zeros, and a stored text ends at its first zero.
 std::wstring UpToNul(const std::wstring& text) {
     return std::wstring(text.c_str());
 }
 
 // A stored list image, checked against its length before any part is read
 // (a malformed one raises E_INVALIDARG).
-CTypedBlob ReadListImage(CSharedKey& key) {
-    CBuffer form = ReadValue(key, kServerListValue);
+CTypedBlob ReadListImage(const wchar_t* suffix) {
+    CBuffer form = ReadStoredValue(suffix, kServerListValue);
     CTypedBlob blob;
     blob.LoadFrom(CBVValue(&form).GetBlob());
     return blob;
 }
 
-// A password part holds UTF-16LE code units; a trailing odd byte is no unit.
-std::wstring PasswordOf(const CValue& part) {
-    const CBuffer bytes = part.GetBlob();
-    std::wstring password(bytes.Size() / 2, L'\0');
-    for (std::size_t i = 0; i < password.size(); ++i)
-        password[i] = static_cast<wchar_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-    return password;
+std::wstring TextOf(CTypedBlob& blob, std::uint32_t index) {
+    return UpToNul(GetPartValue(blob, index)->GetWString());
 }
 
-com_ptr<IDispatch> MakeServerObject(const std::wstring& address, const std::wstring& password,
-                                    ULONG port) {
-    const com_ptr<IQNServer> server(com::ComObject<QNServer>::Make());
-    Check(server->put_Address(unique_bstr(address.c_str()).get()));
-    Check(server->put_Password(unique_bstr(password.c_str()).get()));
-    Check(server->put_Port(port));
-    return server.query<IDispatch>();
+// A password part holds UTF-16LE code units; a trailing odd byte is no unit.
+std::wstring PasswordOf(CTypedBlob& blob, std::uint32_t index) {
+    const CBuffer bytes = GetPartValue(blob, index)->GetBlob();
+    std::wstring password(bytes.Size() / 2, L'\0');
+    for (std::size_t i = 0; i < password.size(); ++i) {
+        password[i] = static_cast<wchar_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    }
+    return UpToNul(password);
 }
 
 // A load delivers all of its servers or, when it fails, none: a failed load
 // of the earlier layout must not leave entries in front of the current one's.
-void Deliver(ServerObjectList& loaded, ServerObjectList& servers) {
+void Deliver(ServerRecordList& loaded, ServerRecordList& servers) {
     servers.reserve(servers.size() + loaded.size());
     servers.insert(servers.end(), std::make_move_iterator(loaded.begin()),
                    std::make_move_iterator(loaded.end()));
-}
-
-// Once a value has been written in the current place, its copy in the earlier
-// layout has served its purpose. Until then it stays, so that a failed write
-// never loses it: the next start moves it again.
-void RetireLegacyValue(const wchar_t* suffix, const wchar_t* name) {
-    CSharedKey key;
-    if (key.Open(KeyPath(suffix).c_str()) == S_OK)
-        key.DeleteValue(name);
 }
 
 } // namespace
@@ -125,31 +133,25 @@ void RetireLegacyValue(const wchar_t* suffix, const wchar_t* name) {
 // current layout fails: the alarm manager lists servers only after a 0, and
 // the earlier layout keeps them until a save succeeds (SaveServerList retires
 // it then), so nothing is lost either way.
-HRESULT LoadServerList(ServerObjectList& servers) {
+HRESULT LoadServerList(ServerRecordList& servers) {
     try {
-        if (LoadLegacyServerList(servers) != S_OK)
+        if (LoadLegacyServerList(servers) != S_OK) {
             return LoadStoredServerList(servers);
-        std::vector<IUnknown*> migrated;
-        for (const auto& server : servers)
-            migrated.push_back(server.get());
-        SaveServerList(migrated);
+        }
+        SaveServerList(servers);
         return S_OK;
     }
     KRVN_CATCH_RETURN()
 }
 
-HRESULT LoadLegacyServerList(ServerObjectList& servers) {
+HRESULT LoadLegacyServerList(ServerRecordList& servers) {
     try {
-        CSharedKey key;
-        Check(key.Open(KeyPath(kLegacyListSuffix).c_str()));
-        CTypedBlob blob = ReadListImage(key);
+        CTypedBlob blob = ReadListImage(kLegacyListSuffix);
         const std::int64_t count = GetPartValue(blob, 0)->GetInt();
-        ServerObjectList loaded;
+        ServerRecordList loaded;
         for (std::int64_t t = 1; t <= 2 * count; t += 2) {
             const auto index = static_cast<std::uint32_t>(t);
-            const std::wstring address = GetPartValue(blob, index)->GetWString();
-            const std::wstring password = PasswordOf(*GetPartValue(blob, index + 1));
-            loaded.push_back(MakeServerObject(address, password, 0));
+            loaded.push_back({TextOf(blob, index), PasswordOf(blob, index + 1), 0});
         }
         Deliver(loaded, servers);
         return S_OK;
@@ -157,22 +159,19 @@ HRESULT LoadLegacyServerList(ServerObjectList& servers) {
     KRVN_CATCH_RETURN()
 }
 
-HRESULT LoadStoredServerList(ServerObjectList& servers) {
+HRESULT LoadStoredServerList(ServerRecordList& servers) {
     try {
-        CSharedKey key;
-        Check(key.Open(kAlarmKeyPath));
-        CTypedBlob blob = ReadListImage(key);
+        CTypedBlob blob = ReadListImage(nullptr);
         // The tag is not compared with anything, but it must be text.
         GetPartValue(blob, 0)->GetWString();
         const std::int32_t count = GetPartValue(blob, 1)->GetInt();
-        ServerObjectList loaded;
+        ServerRecordList loaded;
         for (std::int32_t k = 0; k < count; ++k) {
             const std::uint32_t index = 2 + 3 * static_cast<std::uint32_t>(k);
-            const std::wstring address = GetPartValue(blob, index)->GetWString();
-            const std::wstring password = PasswordOf(*GetPartValue(blob, index + 1));
+            ServerRecord server{TextOf(blob, index), PasswordOf(blob, index + 1)};
             const std::wstring port = GetPartValue(blob, index + 2)->GetWString();
-            loaded.push_back(
-                MakeServerObject(address, password, static_cast<ULONG>(::_wtol(port.c_str()))));
+            server.port = static_cast<ULONG>(::_wtol(port.c_str()));
+            loaded.push_back(std::move(server));
         }
         Deliver(loaded, servers);
         return S_OK;
@@ -180,37 +179,26 @@ HRESULT LoadStoredServerList(ServerObjectList& servers) {
     KRVN_CATCH_RETURN()
 }
 
-HRESULT SaveServerList(const std::vector<IUnknown*>& servers) {
+HRESULT SaveServerList(const ServerRecordList& servers) {
     try {
-        CSharedKey key;
-        CreateAlarmKey(key);
         CTypedBlob blob;
         GetPartValue(blob, 0)->SetWString(kFormatTag);
         GetPartValue(blob, 1)->SetInt(static_cast<std::int32_t>(servers.size()));
         std::uint32_t index = 2;
-        for (IUnknown* element : servers) {
-            const auto server = com_ptr<IUnknown>(element).query<IQNServer>();
-            unique_bstr address;
-            unique_bstr password;
-            ULONG port = 0;
-            Check(server->get_Address(address.put()));
-            Check(server->get_Password(password.put()));
-            Check(server->get_Port(&port));
-            // A property never set is null: saved as empty.
-            const std::wstring addressText(address ? address.get() : L"");
-            const std::wstring passwordText(password ? password.get() : L"");
-            GetPartValue(blob, index)->SetWString(addressText);
+        for (const ServerRecord& server : servers) {
+            const std::wstring password = UpToNul(server.password);
+            GetPartValue(blob, index)->SetWString(UpToNul(server.address));
             GetPartValue(blob, index + 1)
-                ->SetBlob(passwordText.data(), passwordText.size() * sizeof(wchar_t));
-            GetPartValue(blob, index + 2)->SetWString(std::to_wstring(static_cast<LONG>(port)));
+                ->SetBlob(password.data(), password.size() * sizeof(wchar_t));
+            GetPartValue(blob, index + 2)
+                ->SetWString(std::to_wstring(static_cast<LONG>(server.port)));
             index += 3;
         }
         CBuffer image;
         blob.WriteTo(image);
         CBuffer form;
         CBVValue(&form).SetBlob(image);
-        Check(key.SetValue(kServerListValue, form.Data(), static_cast<DWORD>(form.Size())));
-        RetireLegacyValue(kLegacyListSuffix, kServerListValue);
+        WriteStoredValue(kServerListValue, form, kLegacyListSuffix);
         return S_OK;
     }
     KRVN_CATCH_RETURN()
@@ -228,9 +216,7 @@ std::wstring LoadComPort() {
 
 bool ReadComPort(std::wstring& name, const wchar_t* keySuffix) {
     try {
-        CSharedKey key;
-        Check(key.Open(KeyPath(keySuffix).c_str()));
-        CBuffer form = ReadValue(key, kComPortValue);
+        CBuffer form = ReadStoredValue(keySuffix, kComPortValue);
         name = UpToNul(CBVValue(&form).GetWString());
         return true;
     } catch (...) {
@@ -240,12 +226,9 @@ bool ReadComPort(std::wstring& name, const wchar_t* keySuffix) {
 
 HRESULT SaveComPort(const std::wstring& name) {
     try {
-        CSharedKey key;
-        CreateAlarmKey(key);
         CBuffer form;
         CBVValue(&form).SetWString(name);
-        Check(key.SetValue(kComPortValue, form.Data(), static_cast<DWORD>(form.Size())));
-        RetireLegacyValue(kLegacyPortSuffix, kComPortValue);
+        WriteStoredValue(kComPortValue, form, kLegacyPortSuffix);
         return S_OK;
     }
     KRVN_CATCH_RETURN()
@@ -253,9 +236,7 @@ HRESULT SaveComPort(const std::wstring& name) {
 
 HRESULT LoadConnectCheckDelay(LONG& delaySeconds) {
     try {
-        CSharedKey key;
-        Check(key.Open(kAlarmKeyPath));
-        CBuffer form = ReadValue(key, kCheckDelayValue);
+        CBuffer form = ReadStoredValue(nullptr, kCheckDelayValue);
         delaySeconds = static_cast<LONG>(CBVValue(&form).GetULong());
         return S_OK;
     }

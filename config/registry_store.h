@@ -9,23 +9,27 @@
 #include <string>
 #include <vector>
 
-#include "com/com_ptr.h"
-#include "contract/TolvaneLib.h"
-
 namespace KRVN {
 
-// Server objects delivered by the loads: new in-process QNServer objects,
-// one reference each, owned by the caller.
-using ServerObjectList = std::vector<com_ptr<IDispatch>>;
+// One server as the list image keeps it. Texts are stored up to their first
+// zero, and loads deliver them so.
+struct ServerRecord {
+    std::wstring address;
+    std::wstring password;
+    ULONG port = 0;
+};
+
+using ServerRecordList = std::vector<ServerRecord>;
 
 // Main key below HKEY_LOCAL_MACHINE.
 inline constexpr wchar_t kAlarmKeyPath[] = L"SOFTWARE\\Corvane\\Alarm";
 
-HRESULT LoadServerList(ServerObjectList& servers);
-// Elements answer IQNServer; the list takes no references of its own.
-HRESULT SaveServerList(const std::vector<IUnknown*>& servers);
-HRESULT LoadLegacyServerList(ServerObjectList& servers);
-HRESULT LoadStoredServerList(ServerObjectList& servers);
+// The loads append to servers: all of a list's servers, or none when it
+// fails.
+HRESULT LoadServerList(ServerRecordList& servers);
+HRESULT SaveServerList(const ServerRecordList& servers);
+HRESULT LoadLegacyServerList(ServerRecordList& servers);
+HRESULT LoadStoredServerList(ServerRecordList& servers);
 
 std::wstring LoadComPort();
 bool ReadComPort(std::wstring& name, const wchar_t* keySuffix = nullptr);

@@ -23,8 +23,9 @@ HRESULT FromStatus(LONG status) noexcept {
 }
 
 void Check(LONG status) {
-    if (status != ERROR_SUCCESS)
+    if (status != ERROR_SUCCESS) {
         KRVN_RAISE(FromStatus(status));
+    }
 }
 
 struct ValuePath {
@@ -36,8 +37,9 @@ struct ValuePath {
 // Splits at the last backslash.
 ValuePath SplitValuePath(const wchar_t* path) {
     const std::wstring whole(path);
-    if (whole.empty())
+    if (whole.empty()) {
         KRVN_RAISE(kE_INVALIDARG);
+    }
     ValuePath split;
     const std::size_t slash = whole.rfind(L'\\');
     if (slash == std::wstring::npos) {
@@ -62,8 +64,9 @@ CBuffer ToTypedValue(DWORD type, const CBuffer& data) {
         WString text;
         for (std::size_t i = 0; i + 1 < data.Size(); i += 2) {
             const auto unit = static_cast<WChar>(data[i] | (data[i + 1] << 8));
-            if (unit == 0)
+            if (unit == 0) {
                 break;
+            }
             text.push_back(unit);
         }
         value.SetWString(text);
@@ -74,8 +77,9 @@ CBuffer ToTypedValue(DWORD type, const CBuffer& data) {
         break;
     case REG_DWORD: {
         std::uint32_t word = 0;
-        for (std::size_t i = 0; i < data.Size() && i < 4; ++i)
+        for (std::size_t i = 0; i < data.Size() && i < 4; ++i) {
             word |= static_cast<std::uint32_t>(data[i]) << (8 * i);
+        }
         value.SetULong(word);
         break;
     }
@@ -135,32 +139,37 @@ RegistryData ToRegistryData(const void* data, DWORD length) {
 
 template <class Handle, class Traits>
 HRESULT CSharedHandle<Handle, Traits>::Open(const wchar_t* path) {
-    if (!path)
+    if (!path) {
         return E_POINTER;
+    }
     unique_any<Traits> key;
     const LONG status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, kAccess, key.put());
-    if (status == ERROR_SUCCESS)
+    if (status == ERROR_SUCCESS) {
         Replace(key.release());
+    }
     return FromStatus(status);
 }
 
 template <class Handle, class Traits>
 HRESULT CSharedHandle<Handle, Traits>::Create(const wchar_t* path) {
-    if (!path)
+    if (!path) {
         return E_POINTER;
+    }
     unique_any<Traits> key;
     const LONG status =
         ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_NON_VOLATILE, kAccess,
                           nullptr, key.put(), nullptr);
-    if (status == ERROR_SUCCESS)
+    if (status == ERROR_SUCCESS) {
         Replace(key.release());
+    }
     return FromStatus(status);
 }
 
 template <class Handle, class Traits>
 HRESULT CSharedHandle<Handle, Traits>::GetValue(const wchar_t* path, void* buffer, DWORD* size) {
-    if (!path || !size)
+    if (!path || !size) {
         return E_POINTER;
+    }
     try {
         const ValuePath split = SplitValuePath(path);
         Handle key = *m_slot;
@@ -183,8 +192,9 @@ HRESULT CSharedHandle<Handle, Traits>::GetValue(const wchar_t* path, void* buffe
         Check(::RegQueryValueExW(key, split.name.c_str(), nullptr, &type, data.Data(), &read));
         data.Resize(read);
         const CBuffer form = ToTypedValue(type, data);
-        if (form.Size() > *size)
+        if (form.Size() > *size) {
             return FromStatus(ERROR_MORE_DATA);
+        }
         std::memcpy(buffer, form.Data(), form.Size());
         return S_OK;
     } catch (const CAException& e) {
@@ -197,8 +207,9 @@ HRESULT CSharedHandle<Handle, Traits>::GetValue(const wchar_t* path, void* buffe
 template <class Handle, class Traits>
 HRESULT CSharedHandle<Handle, Traits>::SetValue(const wchar_t* path, const void* data,
                                                 DWORD length) {
-    if (!path || !data || length == 0)
+    if (!path || !data || length == 0) {
         return E_POINTER;
+    }
     try {
         const ValuePath split = SplitValuePath(path);
         const RegistryData written = ToRegistryData(data, length);
@@ -227,8 +238,9 @@ HRESULT CSharedHandle<Handle, Traits>::DeleteValue(const wchar_t* name) {
 template <class Handle, class Traits>
 void CSharedHandle<Handle, Traits>::Replace(Handle handle) noexcept {
     const Handle old = std::exchange(*m_slot, handle);
-    if (old != Traits::invalid())
+    if (old != Traits::invalid()) {
         Traits::close(old);
+    }
 }
 
 template class CSharedHandle<HKEY, HKEYTraits>;

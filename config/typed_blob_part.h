@@ -37,8 +37,9 @@ public:
         std::size_t length = 0;
         Blob().GetPart(Index(), data, length);
         const std::size_t count = size < length ? size : length;
-        if (count != 0)
+        if (count != 0) {
             std::memcpy(buffer, data, count);
+        }
         return length;
     }
 

@@ -31,8 +31,9 @@ WString Widen(const std::string& ascii) {
 template <class Number> std::string FormatFixed(Number value) {
     const double number = static_cast<double>(value);
     const int length = std::snprintf(nullptr, 0, "%f", number);
-    if (length <= 0)
+    if (length <= 0) {
         return std::string();
+    }
     std::vector<char> text(static_cast<std::size_t>(length) + 1);
     std::snprintf(text.data(), text.size(), "%f", number);
     return std::string(text.data(), static_cast<std::size_t>(length));
@@ -45,8 +46,9 @@ std::string Hex(std::uint32_t value) {
 }
 
 WString Truncated(WString text) {
-    if (text.size() > kMaxTextChars)
+    if (text.size() > kMaxTextChars) {
         text.resize(kMaxTextChars);
+    }
     return text;
 }
 
@@ -54,8 +56,9 @@ WString Truncated(WString text) {
 
 ValueType CValue::GetType() const {
     unsigned char header[kHeaderSize] = {};
-    if (GetRaw(header, sizeof header) < kHeaderSize)
+    if (GetRaw(header, sizeof header) < kHeaderSize) {
         return eVoid;
+    }
     return static_cast<ValueType>(LoadLE32(header + 4));
 }
 
@@ -65,27 +68,32 @@ std::size_t CValue::GetSize() const {
 }
 
 void CValue::Set(ValueType type, const void* bytes, std::size_t length) {
-    if (length > kMaxValueBytes - kHeaderSize)
+    if (length > kMaxValueBytes - kHeaderSize) {
         RaiseInvalidArg();
+    }
     CBuffer form(kHeaderSize + length);
     StoreLE32(form.Data(), static_cast<std::uint32_t>(length));
     StoreLE32(form.Data() + 4, type);
-    if (bytes != nullptr && length != 0)
+    if (bytes != nullptr && length != 0) {
         std::memcpy(form.Data() + kHeaderSize, bytes, length);
+    }
     SetRaw(form.Data(), form.Size());
 }
 
 std::size_t CValue::Get(ValueType type, void* buffer, std::size_t size) const {
-    if (size > kMaxValueBytes - kHeaderSize)
+    if (size > kMaxValueBytes - kHeaderSize) {
         RaiseInvalidArg();
-    if (buffer == nullptr && size != 0)
+    }
+    if (buffer == nullptr && size != 0) {
         RaiseCAException(kE_POINTER, "", "", 0);
+    }
     CBuffer scratch(kHeaderSize + size);
     const std::size_t reported = GetRaw(scratch.Data(), scratch.Size());
     // Only what both the value and the scratch area hold was copied.
     const std::size_t stored = reported < scratch.Size() ? reported : scratch.Size();
-    if (stored < kHeaderSize || LoadLE32(scratch.Data() + 4) != type)
+    if (stored < kHeaderSize || LoadLE32(scratch.Data() + 4) != type) {
         RaiseInvalidArg();
+    }
     const std::size_t copied = stored - kHeaderSize;
     if (size != 0) {
         std::memcpy(buffer, scratch.Data() + kHeaderSize, copied);
@@ -152,8 +160,9 @@ WString CValue::GetWString() const {
     CBuffer bytes(chars * 2);
     Get(eWString, bytes.Data(), bytes.Size());
     WString text(chars, WChar());
-    for (std::size_t i = 0; i < chars; ++i)
+    for (std::size_t i = 0; i < chars; ++i) {
         text[i] = static_cast<WChar>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    }
     return text;
 }
 
@@ -222,8 +231,9 @@ void CValue::SetDouble(double value) {
 }
 
 void CValue::SetWString(const WString& text) {
-    if (text.size() > (kMaxValueBytes - kHeaderSize) / 2)
+    if (text.size() > (kMaxValueBytes - kHeaderSize) / 2) {
         RaiseInvalidArg();
+    }
     CBuffer bytes(text.size() * 2);
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto unit = static_cast<std::uint16_t>(text[i]);

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# The one command that proves the project: installs what is missing,
-# configures, builds, runs every test under Wine, then fuzzes the image
-# parser natively for a bounded time.
+# The one command that proves the project: checks the folders' layering,
+# installs what is missing, configures, builds, runs every test under Wine,
+# then fuzzes the image parser natively for a bounded time.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${KRVN_BUILD_DIR:-$root/build}
 export KRVN_BUILD_DIR=$build
 jobs=$(nproc 2>/dev/null || echo 2)
+
+# The folders' layering first: it needs nothing installed and fails fast.
+"$root/scripts/layers.sh"
 
 "$root/scripts/setup.sh"
 

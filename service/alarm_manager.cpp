@@ -5,6 +5,9 @@
 #include <iterator>
 
 #include "com/bstr.h"
+#include "com/com_object.h"
+#include "com/result.h"
+#include "common/ca_exception.h"
 #include "common/sync_guard.h"
 #include "config/alarm_key_security.h"
 #include "config/registry_store.h"
@@ -17,7 +20,6 @@
 #include "service/com_port_waiter.h"
 #include "service/configuration_policy.h"
 #include "service/event_reporter.h"
-#include "service/system_error_text.h"
 
 namespace {
 
@@ -78,53 +80,51 @@ std::shared_ptr<PendingResult> SendOnWorker(const AlarmManager::Entry& entry,
     });
 }
 
-// What the event log says of one order once the pass has its result.
-struct OrderOutcome {
-    std::wstring address;
-    bool done;
-    std::int32_t code;
-    AlarmTransport transport;
-    long long elapsedMs;
-};
-
-const wchar_t* TransportName(AlarmTransport transport) {
-    switch (transport) {
-    case AlarmTransport::Tcp:
-        return L"TCP";
-    case AlarmTransport::Rpc:
-        return L"RPC";
-    default:
-        return L"TCP, then RPC";
+void Check(HRESULT hr) {
+    if (hr != S_OK) {
+        KRVN_RAISE(hr);
     }
 }
 
-Event StartEvent(const std::wstring& pass, const AlarmSource& source, const ClientCaller& caller,
-                 size_t servers) {
-    const std::wstring count = std::to_wstring(servers);
-    if (source.kind == AlarmSource::Kind::Button) {
-        return {EventType::Warning, MSG_ALARM_BY_BUTTON, {pass, source.port, count}};
-    }
-    return {EventType::Warning,
-            caller.IsTrayProgram() ? MSG_ALARM_BY_TRAY : MSG_ALARM_BY_PROGRAM,
-            {pass, caller.AccountText(),
-             caller.program.empty() ? L"an unknown program" : caller.program,
-             caller.processId ? std::to_wstring(caller.processId) : L"unknown", count}};
+// What the store keeps of a listed server; a property never set is saved as
+// empty.
+KRVN::ServerRecord RecordOf(const KRVN::com_ptr<IDispatch>& object) {
+    const auto server = object.query<IQNServer>();
+    KRVN::unique_bstr address;
+    KRVN::unique_bstr password;
+    KRVN::ServerRecord record;
+    Check(server->get_Address(address.put()));
+    Check(server->get_Password(password.put()));
+    Check(server->get_Port(&record.port));
+    record.address.assign(address ? address.get() : L"", address.length());
+    record.password.assign(password ? password.get() : L"", password.length());
+    return record;
 }
 
-Event OrderEvent(const std::wstring& pass, const OrderOutcome& order) {
-    if (!order.done) {
-        return {EventType::Error,
-                MSG_ALARM_ORDER_STILL_BUSY,
-                {pass, order.address, std::to_wstring(AlarmManager::kAlarmPassBoundMs)}};
+KRVN::com_ptr<IQNServer> MakeServerObject(const KRVN::ServerRecord& record) {
+    const KRVN::com_ptr<IQNServer> server(KRVN::com::ComObject<QNServer>::Make());
+    Check(server->put_Address(KRVN::unique_bstr(record.address.c_str()).get()));
+    Check(server->put_Password(KRVN::unique_bstr(record.password.c_str()).get()));
+    Check(server->put_Port(record.port));
+    return server;
+}
+
+// The stored servers as new QNServer objects: all of them, or none when the
+// load fails.
+HRESULT LoadServerObjects(std::vector<KRVN::com_ptr<IQNServer>>& servers) {
+    try {
+        KRVN::ServerRecordList records;
+        const HRESULT result = KRVN::LoadServerList(records);
+        if (result != S_OK) {
+            return result;
+        }
+        servers.reserve(records.size());
+        for (const KRVN::ServerRecord& record : records) {
+            servers.push_back(MakeServerObject(record));
+        }
+        return S_OK;
     }
-    std::vector<std::wstring> inserts{pass, order.address, TransportName(order.transport),
-                                      std::to_wstring(order.elapsedMs)};
-    if (order.code == 0) {
-        return {EventType::Information, MSG_ALARM_ORDER_SENT, std::move(inserts)};
-    }
-    inserts.push_back(std::to_wstring(order.code));
-    inserts.push_back(SystemErrorText(static_cast<DWORD>(order.code)));
-    return {EventType::Error, MSG_ALARM_ORDER_FAILED, std::move(inserts)};
+    KRVN_CATCH_RETURN()
 }
 
 } // namespace
@@ -243,22 +243,10 @@ std::int32_t AlarmManager::AlarmAll(const AlarmSource& source) {
         }
         outcomes.push_back(std::move(outcome));
     }
-    const long long totalMs = MsSince(began);
-    const std::wstring pass = std::to_wstring(++m_passes);
-    m_events.Post([pass, source, caller, outcomes = std::move(outcomes),
-                   totalMs](EventReporter& reporter) {
-        reporter.Report(StartEvent(pass, source, caller, outcomes.size()));
-        size_t sent = 0;
-        for (const OrderOutcome& order : outcomes) {
-            sent += order.done && order.code == 0;
-            reporter.Report(OrderEvent(pass, order));
-        }
-        const size_t failures = outcomes.size() - sent;
-        reporter.Report(
-            {failures ? EventType::Error : EventType::Information,
-             MSG_ALARM_FINISHED,
-             {pass, std::to_wstring(sent), std::to_wstring(failures), std::to_wstring(totalMs)}});
-    });
+    AlarmPassRecord pass{std::to_wstring(++m_passes), source, caller, std::move(outcomes),
+                         MsSince(began)};
+    m_events.Post(
+        [pass = std::move(pass)](EventReporter& reporter) { ReportAlarmPass(reporter, pass); });
     return failed ? -1 : 0;
 }
 
@@ -318,20 +306,23 @@ bool AlarmManager::RemoveServer(const std::wstring& address) {
 }
 
 HRESULT AlarmManager::SaveList() {
-    // The snapshot keeps every entry, and so its server object, alive
-    // while the store reads them.
-    const Snapshot entries = Servers();
-    std::vector<IUnknown*> objects;
-    objects.reserve(entries.size());
-    for (const auto& [key, entry] : entries) {
-        objects.push_back(entry->GetServer().get());
+    try {
+        // The snapshot keeps every entry, and so its server object, alive
+        // while its record is made.
+        const Snapshot entries = Servers();
+        KRVN::ServerRecordList records;
+        records.reserve(entries.size());
+        for (const auto& [key, entry] : entries) {
+            records.push_back(RecordOf(entry->GetServer()));
+        }
+        return KRVN::SaveServerList(records);
     }
-    return KRVN::SaveServerList(objects);
+    KRVN_CATCH_RETURN()
 }
 
 HRESULT AlarmManager::LoadList() {
-    KRVN::ServerObjectList loaded;
-    const HRESULT result = KRVN::LoadServerList(loaded);
+    std::vector<KRVN::com_ptr<IQNServer>> loaded;
+    const HRESULT result = LoadServerObjects(loaded);
     if (result == S_OK) {
         for (const auto& server : loaded) {
             AddServer(server.get());

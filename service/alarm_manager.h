@@ -32,26 +32,15 @@
 #include "common/crit_sect.h"
 #include "config/counted_ptr.h"
 #include "connections/address_less.h"
-#include "connections/connect_checker.h"
 #include "connections/connector_holder.h"
 #include "connections/pending_result.h"
 #include "connections/winsock_session.h"
 #include "contract/TolvaneLib.h"
+#include "service/alarm_pass_events.h"
+#include "service/connect_checker.h"
 #include "service/event_queue.h"
 
 class ComPortWaiter;
-
-// What raised an alarm pass: the red button on a port, or the client whose
-// call the pass's thread serves (named once the orders are out).
-struct AlarmSource {
-    enum class Kind { Button, ClientCall };
-
-    static AlarmSource Button(std::wstring port) { return {Kind::Button, std::move(port)}; }
-    static AlarmSource ClientCall() { return {Kind::ClientCall, {}}; }
-
-    Kind kind;
-    std::wstring port;
-};
 
 class AlarmManager {
 public:

@@ -44,10 +44,26 @@ void ServiceInstaller::Complain(const wchar_t* text) const {
     ::MessageBoxW(nullptr, text, m_name.c_str(), MB_OK);
 }
 
-bool ServiceInstaller::IsInstalled() const {
-    const KRVN::unique_schandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+KRVN::unique_schandle ServiceInstaller::OpenManager(DWORD access) const {
+    KRVN::unique_schandle manager(::OpenSCManagerW(nullptr, nullptr, access));
     if (!manager) {
         Complain(L"Could not open Service Manager");
+    }
+    return manager;
+}
+
+KRVN::unique_schandle ServiceInstaller::OpenInstalledService(const KRVN::unique_schandle& manager,
+                                                             DWORD access) const {
+    KRVN::unique_schandle service(::OpenServiceW(manager.get(), m_name.c_str(), access));
+    if (!service) {
+        Complain(L"Could not open service");
+    }
+    return service;
+}
+
+bool ServiceInstaller::IsInstalled() const {
+    const KRVN::unique_schandle manager = OpenManager(SC_MANAGER_ALL_ACCESS);
+    if (!manager) {
         return false;
     }
     const KRVN::unique_schandle service(
@@ -60,9 +76,8 @@ bool ServiceInstaller::Install(const std::wstring& programPath) const {
         return true;
     }
     const std::wstring command = L"\"" + programPath + L"\"";
-    const KRVN::unique_schandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    const KRVN::unique_schandle manager = OpenManager(SC_MANAGER_ALL_ACCESS);
     if (!manager) {
-        Complain(L"Could not open Service Manager");
         return false;
     }
     const KRVN::unique_schandle service(
@@ -80,15 +95,13 @@ bool ServiceInstaller::Uninstall() const {
     if (!IsInstalled()) {
         return true;
     }
-    const KRVN::unique_schandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    const KRVN::unique_schandle manager = OpenManager(SC_MANAGER_ALL_ACCESS);
     if (!manager) {
-        Complain(L"Could not open Service Manager");
         return false;
     }
-    const KRVN::unique_schandle service(::OpenServiceW(
-        manager.get(), m_name.c_str(), SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
+    const KRVN::unique_schandle service =
+        OpenInstalledService(manager, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
     if (!service) {
-        Complain(L"Could not open service");
         return false;
     }
     SERVICE_STATUS status{};
@@ -112,16 +125,14 @@ bool ServiceInstaller::Uninstall() const {
 }
 
 bool ServiceInstaller::ConfigureBootStart() const {
-    const KRVN::unique_schandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const KRVN::unique_schandle manager = OpenManager(SC_MANAGER_CONNECT);
     if (!manager) {
-        Complain(L"Could not open Service Manager");
         return false;
     }
     // Restart actions need the right to start the service.
-    const KRVN::unique_schandle service(
-        ::OpenServiceW(manager.get(), m_name.c_str(), SERVICE_CHANGE_CONFIG | SERVICE_START));
+    const KRVN::unique_schandle service =
+        OpenInstalledService(manager, SERVICE_CHANGE_CONFIG | SERVICE_START);
     if (!service) {
-        Complain(L"Could not open service");
         return false;
     }
     ServiceManagerTarget target(service.get());

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "common/unique_handle.h"
+
 class ServiceInstaller {
 public:
     // How long removal waits for a running service to stop before deleting it.
@@ -29,6 +31,10 @@ public:
 
 private:
     void Complain(const wchar_t* text) const;
+    // Null, after a message box, when it cannot be opened.
+    KRVN::unique_schandle OpenManager(DWORD access) const;
+    KRVN::unique_schandle OpenInstalledService(const KRVN::unique_schandle& manager,
+                                               DWORD access) const;
 
     std::wstring m_name;
 };

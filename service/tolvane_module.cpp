@@ -6,12 +6,12 @@
 #include "com/result.h"
 #include "com/unique_couninitialize.h"
 #include "connections/qn_server.h"
-#include "connections/qn_servers.h"
 #include "contract/TolvaneLib.h"
 #include "service/alarm_manager.h"
 #include "service/com_security.h"
-#include "service/service_app_id.h"
 #include "service/qn_alarm.h"
+#include "service/qn_servers.h"
+#include "service/service_app_id.h"
 
 namespace {
 

@@ -6,30 +6,17 @@
 
 #include <iterator>
 
-#include "com/bstr.h"
-#include "com/com_object.h"
 #include "config/alarm_key_security.h"
 #include "config/registry_store.h"
 #include "config/typed_blob_part.h"
-#include "connections/qn_server.h"
 #include "tests/unit/registry_store/registry_test_support.h"
 
 namespace krvn_test {
 namespace {
 
-using KRVN::com_ptr;
-using KRVN::ServerObjectList;
+using KRVN::ServerRecordList;
 
 constexpr HRESULT kNotFound = static_cast<HRESULT>(0x80070002);
-
-// A server object whose password reads back with a NUL inside.
-class NulPasswordServer : public QNServer {
-public:
-    HRESULT STDMETHODCALLTYPE get_Password(BSTR* value) override {
-        *value = ::SysAllocStringLen(L"ab\0cd", 5);
-        return S_OK;
-    }
-};
 
 KRVN::CTypedBlob StoredImage(const wchar_t* key) {
     const StoredValue stored = ReadStored(key, L"ServerConfig");
@@ -55,7 +42,7 @@ const std::vector<ServerFields> kLegacyServers = {{L"srv1", L"p1", 0}, {L"srv2",
 using ServerListTest = RegistryTest;
 
 TEST_F(ServerListTest, NothingStoredLoadsNothing) {
-    ServerObjectList servers;
+    ServerRecordList servers;
     EXPECT_EQ(kNotFound, KRVN::LoadServerList(servers));
     EXPECT_TRUE(servers.empty());
 }
@@ -66,7 +53,7 @@ TEST_F(ServerListTest, EmptyListIsTheTwoPartImage) {
     EXPECT_EQ(static_cast<DWORD>(REG_BINARY), stored.type);
     EXPECT_EQ(EmptyServerListImage(), stored.data);
 
-    ServerObjectList servers;
+    ServerRecordList servers;
     EXPECT_EQ(S_OK, KRVN::LoadServerList(servers));
     EXPECT_TRUE(servers.empty());
 }
@@ -91,9 +78,8 @@ TEST_F(ServerListTest, OnlySystemAndAdministratorsMayOpenTheKey) {
 }
 
 TEST_F(ServerListTest, PasswordsAndPortsAreStoredAsText) {
-    const com_ptr<IQNServer> nulPassword(KRVN::com::ComObject<NulPasswordServer>::Make());
-    ASSERT_EQ(S_OK, nulPassword->put_Address(KRVN::unique_bstr(L"gamma").get()));
-    ASSERT_EQ(S_OK, nulPassword->put_Port(0xFFFFFFFF));
+    // A password with a NUL inside.
+    const KRVN::ServerRecord nulPassword{L"gamma", std::wstring(L"ab\0cd", 5), 0xFFFFFFFF};
     ASSERT_EQ(S_OK, Save({NewServer(L"alpha", L"", 0), NewServer(L"beta", nullptr, 7),
                           NewServer(nullptr, L"pw", 1), nulPassword}));
 
@@ -108,7 +94,7 @@ TEST_F(ServerListTest, PasswordsAndPortsAreStoredAsText) {
     EXPECT_EQ(Utf16(L"ab"), BlobPart(image, 12));
     EXPECT_EQ(L"-1", TextPart(image, 13));
 
-    ServerObjectList servers;
+    ServerRecordList servers;
     ASSERT_EQ(S_OK, KRVN::LoadServerList(servers));
     const std::vector<ServerFields> expected = {
         {L"alpha", L"", 0}, {L"beta", L"", 7}, {L"", L"pw", 1}, {L"gamma", L"ab", 0xFFFFFFFF}};
@@ -118,7 +104,7 @@ TEST_F(ServerListTest, PasswordsAndPortsAreStoredAsText) {
 TEST_F(ServerListTest, ServersRoundTripInTheGivenOrder) {
     ASSERT_EQ(S_OK, Save({NewServer(L"zeta", L"z", 5000), NewServer(L"Alpha", L"secret", 0),
                           NewServer(L"mid", L"m", 80)}));
-    ServerObjectList servers;
+    ServerRecordList servers;
     ASSERT_EQ(S_OK, KRVN::LoadServerList(servers));
     const std::vector<ServerFields> expected = {
         {L"zeta", L"z", 5000}, {L"Alpha", L"secret", 0}, {L"mid", L"m", 80}};
@@ -132,7 +118,7 @@ TEST_F(ServerListTest, AnyTagLoadsAndPortsReadLeadingDigits) {
         image.Text(port).Blob({}).Text(port);
     WriteValue(kMainKey, L"ServerConfig", REG_BINARY, image.Image());
 
-    ServerObjectList servers;
+    ServerRecordList servers;
     ASSERT_EQ(S_OK, KRVN::LoadServerList(servers));
     const std::vector<ServerFields> expected = {
         {L"x12", L"", 0}, {L"12x", L"", 12}, {L" -7", L"", 0xFFFFFFF9}, {L"", L"", 0}};
@@ -141,7 +127,7 @@ TEST_F(ServerListTest, AnyTagLoadsAndPortsReadLeadingDigits) {
 
 TEST_F(ServerListTest, LegacyListMovesToTheCurrentImage) {
     WriteValue(kLegacyListKey, L"ServerConfig", REG_BINARY, LegacyList());
-    ServerObjectList servers;
+    ServerRecordList servers;
     ASSERT_EQ(S_OK, KRVN::LoadServerList(servers));
     EXPECT_EQ(kLegacyServers, FieldsOf(servers));
 
@@ -153,7 +139,7 @@ TEST_F(ServerListTest, LegacyListMovesToTheCurrentImage) {
     EXPECT_EQ(L"srv2", TextPart(image, 5));
     EXPECT_EQ(L"0", TextPart(image, 7));
 
-    ServerObjectList again;
+    ServerRecordList again;
     ASSERT_EQ(S_OK, KRVN::LoadServerList(again));
     EXPECT_EQ(kLegacyServers, FieldsOf(again));
 }
@@ -161,7 +147,7 @@ TEST_F(ServerListTest, LegacyListMovesToTheCurrentImage) {
 TEST_F(ServerListTest, FailedSaveOfAMovedListKeepsTheLegacyList) {
     WriteValue(kLegacyListKey, L"ServerConfig", REG_BINARY, LegacyList());
     DenySetValue denied(kMainKey);
-    ServerObjectList servers;
+    ServerRecordList servers;
     ASSERT_EQ(S_OK, KRVN::LoadServerList(servers));
     EXPECT_EQ(kLegacyServers, FieldsOf(servers));
     EXPECT_EQ(LegacyList(), ReadStored(kLegacyListKey, L"ServerConfig").data);
@@ -169,7 +155,7 @@ TEST_F(ServerListTest, FailedSaveOfAMovedListKeepsTheLegacyList) {
               ReadStored(kMainKey, L"ServerConfig").status);
 
     denied.Lift();
-    ServerObjectList next;
+    ServerRecordList next;
     ASSERT_EQ(S_OK, KRVN::LoadServerList(next));
     EXPECT_EQ(kLegacyServers, FieldsOf(next));
     EXPECT_EQ(static_cast<LONG>(ERROR_FILE_NOT_FOUND),
@@ -180,14 +166,14 @@ TEST_F(ServerListTest, LaterSaveRetiresALegacyListThatCouldNotMove) {
     WriteValue(kLegacyListKey, L"ServerConfig", REG_BINARY, LegacyList());
     {
         DenySetValue denied(kMainKey);
-        ServerObjectList servers;
+        ServerRecordList servers;
         ASSERT_EQ(S_OK, KRVN::LoadServerList(servers));
     }
     ASSERT_EQ(S_OK, Save({NewServer(L"new", L"n", 1)}));
     EXPECT_EQ(static_cast<LONG>(ERROR_FILE_NOT_FOUND),
               ReadStored(kLegacyListKey, L"ServerConfig").status);
 
-    ServerObjectList servers;
+    ServerRecordList servers;
     ASSERT_EQ(S_OK, KRVN::LoadServerList(servers));
     EXPECT_EQ((std::vector<ServerFields>{{L"new", L"n", 1}}), FieldsOf(servers));
 }
@@ -224,7 +210,7 @@ TEST_F(ServerListTest, MalformedImagesFailWithoutDeliveringAnything) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         WriteValue(kMainKey, L"ServerConfig", c.type, c.data);
-        ServerObjectList servers;
+        ServerRecordList servers;
         EXPECT_EQ(E_INVALIDARG, KRVN::LoadServerList(servers));
         EXPECT_TRUE(servers.empty());
     }
@@ -234,7 +220,7 @@ TEST_F(ServerListTest, MalformedLegacyListLeavesTheCurrentOneAlone) {
     WriteValue(kLegacyListKey, L"ServerConfig", REG_BINARY,
                ImageBuilder().Int(2).Text(L"old").Blob({}).Image());
     ASSERT_EQ(S_OK, Save({NewServer(L"current", L"c", 2)}));
-    ServerObjectList servers;
+    ServerRecordList servers;
     ASSERT_EQ(S_OK, KRVN::LoadServerList(servers));
     EXPECT_EQ((std::vector<ServerFields>{{L"current", L"c", 2}}), FieldsOf(servers));
 }

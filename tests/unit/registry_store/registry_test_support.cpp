@@ -4,11 +4,8 @@
 
 #include <ostream>
 
-#include "com/bstr.h"
-#include "com/com_object.h"
 #include "common/unique_handle.h"
 #include "config/typed_blob_part.h"
-#include "connections/qn_server.h"
 
 namespace krvn_test {
 
@@ -137,38 +134,19 @@ void PrintTo(const ServerFields& server, std::ostream* out) {
          << ::testing::PrintToString(server.password) << ", " << server.port << "}";
 }
 
-KRVN::com_ptr<IQNServer> NewServer(const wchar_t* address, const wchar_t* password, ULONG port) {
-    const KRVN::com_ptr<IQNServer> server(KRVN::com::ComObject<QNServer>::Make());
-    EXPECT_EQ(S_OK, server->put_Address(KRVN::unique_bstr(address).get()));
-    EXPECT_EQ(S_OK, server->put_Password(KRVN::unique_bstr(password).get()));
-    EXPECT_EQ(S_OK, server->put_Port(port));
-    return server;
+KRVN::ServerRecord NewServer(const wchar_t* address, const wchar_t* password, ULONG port) {
+    return {address ? address : L"", password ? password : L"", port};
 }
 
-std::vector<ServerFields> FieldsOf(const KRVN::ServerObjectList& servers) {
+std::vector<ServerFields> FieldsOf(const KRVN::ServerRecordList& servers) {
     std::vector<ServerFields> fields;
-    for (const auto& object : servers) {
-        const auto server = object.query<IQNServer>();
-        KRVN::unique_bstr address;
-        KRVN::unique_bstr password;
-        ServerFields read;
-        EXPECT_EQ(S_OK, server->get_Address(address.put()));
-        EXPECT_EQ(S_OK, server->get_Password(password.put()));
-        EXPECT_EQ(S_OK, server->get_Port(&read.port));
-        if (address)
-            read.address.assign(address.get(), address.length());
-        if (password)
-            read.password.assign(password.get(), password.length());
-        fields.push_back(read);
-    }
+    for (const KRVN::ServerRecord& server : servers)
+        fields.push_back({server.address, server.password, server.port});
     return fields;
 }
 
-HRESULT Save(const std::vector<KRVN::com_ptr<IQNServer>>& servers) {
-    std::vector<IUnknown*> list;
-    for (const auto& server : servers)
-        list.push_back(server.get());
-    return KRVN::SaveServerList(list);
+HRESULT Save(const KRVN::ServerRecordList& servers) {
+    return KRVN::SaveServerList(servers);
 }
 
 } // namespace krvn_test

@@ -2,7 +2,7 @@
 // What the registry store tests share: a clean HKLM\SOFTWARE\Corvane\Alarm
 // tree around every test, plain registry calls that put and look at stored
 // bytes without the code under test, typed-blob images made part by part,
-// and server objects.
+// and server records.
 
 #include <windows.h>
 
@@ -12,10 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "com/com_ptr.h"
 #include "config/registry_store.h"
 #include "config/typed_blob.h"
-#include "contract/TolvaneLib.h"
 #include "tests/unit/config/image_bytes.h"
 
 namespace krvn_test {
@@ -89,9 +87,9 @@ struct ServerFields {
 };
 void PrintTo(const ServerFields& server, std::ostream* out);
 
-// A new QNServer; null strings stay unset.
-KRVN::com_ptr<IQNServer> NewServer(const wchar_t* address, const wchar_t* password, ULONG port);
-std::vector<ServerFields> FieldsOf(const KRVN::ServerObjectList& servers);
-HRESULT Save(const std::vector<KRVN::com_ptr<IQNServer>>& servers);
+// A server record; null strings are empty.
+KRVN::ServerRecord NewServer(const wchar_t* address, const wchar_t* password, ULONG port);
+std::vector<ServerFields> FieldsOf(const KRVN::ServerRecordList& servers);
+HRESULT Save(const KRVN::ServerRecordList& servers);
 
 } // namespace krvn_test

@@ -12,7 +12,7 @@
 #include "com/variant.h"
 #include "common/unique_handle.h"
 #include "config/registry_store.h"
-#include "connections/qn_servers.h"
+#include "service/qn_servers.h"
 #include "connections/configuration_gate.h"
 #include "service/alarm_manager.h"
 #include "service/configuration_policy.h"
@@ -55,11 +55,11 @@ KRVN::unique_variant Index(const wchar_t* address) {
 
 // The addresses the stored list holds, in order.
 std::vector<std::wstring> StoredAddresses() {
-    KRVN::ServerObjectList stored;
+    KRVN::ServerRecordList stored;
     EXPECT_EQ(S_OK, KRVN::LoadStoredServerList(stored));
     std::vector<std::wstring> addresses;
     for (const auto& server : stored) {
-        addresses.push_back(AddressOf(server.get()));
+        addresses.push_back(server.address);
     }
     return addresses;
 }
@@ -202,16 +202,11 @@ TEST_F(QNServersTest, AddKeepsAListedAddressAndSavesEachTime) {
     m_servers->get_Count(&count);
     EXPECT_EQ(1, count);
 
-    KRVN::ServerObjectList stored;
+    KRVN::ServerRecordList stored;
     ASSERT_EQ(S_OK, KRVN::LoadStoredServerList(stored));
     ASSERT_EQ(1u, stored.size());
-    const auto server = stored[0].query<IQNServer>();
-    KRVN::unique_bstr password;
-    ULONG port = 0;
-    server->get_Password(password.put());
-    server->get_Port(&port);
-    EXPECT_STREQ(L"first", password.get());
-    EXPECT_EQ(1u, port);
+    EXPECT_EQ(L"first", stored[0].password);
+    EXPECT_EQ(1u, stored[0].port);
 
     // The list holds the service's copy, never the client's object.
     const auto client = MakeServerObject(L"srv-b", L"pw", 0);

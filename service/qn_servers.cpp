@@ -1,4 +1,4 @@
-#include "connections/qn_servers.h"
+#include "service/qn_servers.h"
 
 #include <vector>
 
@@ -76,6 +76,24 @@ HRESULT FindEntry(const AlarmManager::Snapshot& entries, VARIANT& given,
     return S_OK;
 }
 
+// Hands a value out through a parameter the client may have left null.
+template <class Out, class Value> HRESULT GiveOut(Out* out, Value value) {
+    if (!out) {
+        return E_POINTER;
+    }
+    *out = static_cast<Out>(value);
+    return S_OK;
+}
+
+// The service's own copy of a client's server object, to be listed; only for
+// callers the service lets change its configuration.
+HRESULT CopyToList(IDispatch* server, KRVN::com_ptr<IQNServer>& copy) {
+    if (!ConfigurationAllowed()) {
+        return E_ACCESSDENIED;
+    }
+    return CloneServer(server, copy);
+}
+
 // The listed server's address and way, never its password.
 void ReportAdded(AlarmManager& manager, IQNServer* server) {
     KRVN::unique_bstr address;
@@ -112,20 +130,13 @@ HRESULT QNServers::Item(VARIANT index, VARIANT* item) {
 }
 
 HRESULT QNServers::get_Count(LONG* count) {
-    if (!count) {
-        return E_POINTER;
-    }
-    *count = static_cast<LONG>(m_manager.ServerCount());
-    return S_OK;
+    return GiveOut(count, m_manager.ServerCount());
 }
 
 HRESULT QNServers::Add(IDispatch* server) {
-    if (!ConfigurationAllowed()) {
-        return E_ACCESSDENIED;
-    }
     try {
         KRVN::com_ptr<IQNServer> copy;
-        KRVN_RETURN_IF_FAILED(CloneServer(server, copy));
+        KRVN_RETURN_IF_FAILED(CopyToList(server, copy));
         if (m_manager.AddServer(copy.get())) {
             ReportAdded(m_manager, copy.get());
         }
@@ -180,12 +191,9 @@ HRESULT QNServers::SendAlarm() {
 }
 
 HRESULT QNServers::TryConnect(IDispatch* server) {
-    if (!ConfigurationAllowed()) {
-        return E_ACCESSDENIED;
-    }
     try {
         KRVN::com_ptr<IQNServer> copy;
-        KRVN_RETURN_IF_FAILED(CloneServer(server, copy));
+        KRVN_RETURN_IF_FAILED(CopyToList(server, copy));
         bool listed = false;
         const std::int32_t result = m_manager.TryConnectAdd(copy.get(), &listed);
         if (listed) {
@@ -209,9 +217,5 @@ HRESULT QNServers::RefreshState() {
 }
 
 HRESULT QNServers::get_State(eConnectState* state) {
-    if (!state) {
-        return E_POINTER;
-    }
-    *state = static_cast<eConnectState>(m_manager.CurrentState());
-    return S_OK;
+    return GiveOut(state, m_manager.CurrentState());
 }

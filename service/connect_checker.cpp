@@ -1,4 +1,4 @@
-#include "connections/connect_checker.h"
+#include "service/connect_checker.h"
 
 #include <algorithm>
 #include <cstdint>
