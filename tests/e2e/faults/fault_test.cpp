@@ -24,8 +24,8 @@
 #include "tests/e2e/service/button_service_test.h"
 #include "tests/e2e/service/disk_server.h"
 #include "tests/e2e/service/service_client.h"
-#include "tests/e2e/service/virtual_button.h"
-#include "tests/unit/connections/substitute_server_process.h"
+#include "tests/support/substitute_server_process.h"
+#include "tests/support/wait.h"
 
 namespace krvn_e2e {
 namespace {
@@ -33,12 +33,7 @@ namespace {
 using krvn_test::LogEvent;
 using krvn_test::SubstituteServerProcess;
 
-// Long enough that no check runs while a test presses the button.
-constexpr DWORD kQuietCheckDelaySeconds = 600;
 constexpr DWORD kWaitMs = 10000;
-// A change of the line that comes while the watcher is still busy with the
-// last one can be missed: the next change waits until that one took effect.
-constexpr DWORD kSettleMs = 300;
 // An alarm pass gives up on a server still busy after this long, and so does
 // each RPC step of a probe.
 constexpr DWORD kBoundMs = 10000;
@@ -46,10 +41,6 @@ constexpr DWORD kBoundMs = 10000;
 constexpr DWORD kSlackMs = 3000;
 // Sorts before the socket servers' addresses: listed first.
 constexpr wchar_t kFirstRpcAddress[] = L"127.0.0.1";
-
-std::wstring Listen(const wchar_t* address, const wchar_t* extra = L"") {
-    return std::wstring(L"--listen ") + address + L":0" + kSubstituteOptions + extra;
-}
 
 // Ends the server the hard way, as a crash would.
 ::testing::AssertionResult Kill(DWORD processId) {
@@ -152,7 +143,7 @@ protected:
 
     // One change of the button's line: one press for the service.
     bool Toggle() {
-        ::Sleep(kSettleMs);
+        krvn_test::SettleFor(kLineSettleMs);
         m_held = !m_held;
         m_changedAt = UtcMs();
         return m_held ? VirtualButton::Press() : VirtualButton::Release();
@@ -230,15 +221,10 @@ protected:
         return ::testing::AssertionSuccess();
     }
 
-    // Stops the service under the client's objects; the next Connect starts it.
+    // As ButtonServiceTest::Restart, and the new service watches the button.
     ::testing::AssertionResult Restart() {
-        m_client.Disconnect();
-        if (auto stopped = StopService(); !stopped) {
-            return stopped;
-        }
-        VirtualButton::ForgetDtr();
-        if (const HRESULT hr = m_client.Connect(); FAILED(hr)) {
-            return ::testing::AssertionFailure() << "Connect: 0x" << std::hex << hr;
+        if (auto restarted = ButtonServiceTest::Restart(); !restarted) {
+            return restarted;
         }
         if (!VirtualButton::WaitForDtr(kWaitMs)) {
             return ::testing::AssertionFailure() << "the service does not watch the button";
@@ -315,7 +301,7 @@ TEST_P(DeadClientTest, ItsSinkNoLongerSwallowsPresses) {
     // While the client lives, its sink takes the press (forwarded or ignored):
     // no alarm.
     ASSERT_TRUE(Toggle());
-    ::Sleep(1000);
+    krvn_test::QuietFor(1000);
     EXPECT_EQ(0u, disk.Events("unmount").size());
 
     ASSERT_TRUE(client.Kill());
@@ -359,11 +345,7 @@ public:
     long Calls() const { return m_calls.load(); }
 
     bool WaitForCalls(long count) const {
-        const ULONGLONG deadline = ::GetTickCount64() + kWaitMs;
-        while (m_calls.load() < count && ::GetTickCount64() < deadline) {
-            ::Sleep(10);
-        }
-        return m_calls.load() >= count;
+        return krvn_test::WaitUntil([&] { return m_calls.load() >= count; }, kWaitMs);
     }
 
 private:
@@ -385,7 +367,7 @@ TEST_F(FaultTest, OnlyADisconnectionDropsAFailingSink) {
         ASSERT_TRUE(Toggle());
         ASSERT_TRUE(failing->WaitForCalls(press));
     }
-    ::Sleep(1000);
+    krvn_test::QuietFor(1000);
     EXPECT_EQ(0u, disk.Events("unmount").size());
 
     const auto gone =
