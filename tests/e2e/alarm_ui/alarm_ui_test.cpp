@@ -25,9 +25,6 @@
 namespace krvn_e2e {
 namespace {
 
-using krvn_test::LogEvent;
-using krvn_test::SubstituteServerProcess;
-
 constexpr wchar_t kCaption[] = L"Quendor Alarm";
 constexpr wchar_t kPropertiesCaption[] = L"Свойства сервера";
 constexpr wchar_t kButtonTestCaption[] = L"Проверка отклика от \"красной кнопки\"";
@@ -437,8 +434,7 @@ TEST_F(AlarmUiTest, ButtonTestAppliesTheChosenPortAndCancelKeepsTheServicesOne) 
 
 TEST_F(AlarmUiTest, TheMenusAlarmReachesEveryServer) {
     SubstituteServerProcess disks;
-    ASSERT_TRUE(
-        disks.Start(Listen(L"127.0.0.2-127.0.0.3", L" --rpc")));
+    ASSERT_TRUE(disks.Start(Listen(L"127.0.0.2-127.0.0.3", L" --rpc")));
     SetConnectCheckDelay(kQuietCheckDelaySeconds);
     ASSERT_TRUE(Install());
     const std::string port = std::to_string(disks.Port());

@@ -30,9 +30,6 @@
 namespace krvn_e2e {
 namespace {
 
-using krvn_test::LogEvent;
-using krvn_test::SubstituteServerProcess;
-
 constexpr DWORD kWaitMs = 10000;
 // An alarm pass gives up on a server still busy after this long, and so does
 // each RPC step of a probe.
@@ -140,6 +137,21 @@ class FaultTest : public ButtonServiceTest {
 protected:
     // The service installed and watching the button's port, no check due.
     ::testing::AssertionResult Install() { return InstallWatching(kQuietCheckDelaySeconds); }
+
+    // As Install, with disk started at address and listed (reachable at its
+    // check).
+    ::testing::AssertionResult InstallWith(SubstituteServerProcess& disk, const wchar_t* address) {
+        if (auto started = disk.Start(Listen(address)); !started) {
+            return started;
+        }
+        if (auto installed = Install(); !installed) {
+            return installed;
+        }
+        if (const HRESULT hr = m_client.TryConnect(SocketServer(address, disk)); hr != 0) {
+            return ::testing::AssertionFailure() << "TryConnect: 0x" << std::hex << hr;
+        }
+        return ::testing::AssertionSuccess();
+    }
 
     // One change of the button's line: one press for the service.
     bool Toggle() {
@@ -292,9 +304,7 @@ class DeadClientTest : public FaultTest, public ::testing::WithParamInterface<LO
 
 TEST_P(DeadClientTest, ItsSinkNoLongerSwallowsPresses) {
     SubstituteServerProcess disk;
-    ASSERT_TRUE(disk.Start(Listen(L"127.0.0.2")));
-    ASSERT_TRUE(Install());
-    ASSERT_EQ(0, m_client.TryConnect({L"127.0.0.2", kPassword, disk.Port()}));
+    ASSERT_TRUE(InstallWith(disk, L"127.0.0.2"));
 
     SinkClient client;
     ASSERT_TRUE(client.Start(GetParam()));
@@ -320,9 +330,7 @@ INSTANTIATE_TEST_SUITE_P(ForwardFlags, DeadClientTest, ::testing::Values(1, 0),
 
 TEST_F(FaultTest, ASinkThatDoesNotAnswerDoesNotHoldThePress) {
     SubstituteServerProcess disk;
-    ASSERT_TRUE(disk.Start(Listen(L"127.0.0.2")));
-    ASSERT_TRUE(Install());
-    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.2", disk)));
+    ASSERT_TRUE(InstallWith(disk, L"127.0.0.2"));
 
     SinkClient client;
     ASSERT_TRUE(client.Start(1, 60));
@@ -355,9 +363,7 @@ private:
 
 TEST_F(FaultTest, OnlyADisconnectionDropsAFailingSink) {
     SubstituteServerProcess disk;
-    ASSERT_TRUE(disk.Start(Listen(L"127.0.0.2")));
-    ASSERT_TRUE(Install());
-    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.2", disk)));
+    ASSERT_TRUE(InstallWith(disk, L"127.0.0.2"));
     ASSERT_EQ(S_OK, m_client.Communications()->SetSendRedButtonCallback(1));
 
     // Any other failure is the client's business: the press stays with it.
@@ -383,9 +389,7 @@ TEST_F(FaultTest, ADiskServerKilledDuringTheHandshake) {
     SubstituteServerProcess mute;
     SubstituteServerProcess disk;
     ASSERT_TRUE(mute.Start(Listen(L"127.0.0.2", L" --reply silent")));
-    ASSERT_TRUE(disk.Start(Listen(L"127.0.0.3")));
-    ASSERT_TRUE(Install());
-    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.3", disk)));
+    ASSERT_TRUE(InstallWith(disk, L"127.0.0.3"));
 
     auto probe = TryConnectAsync(m_client, SocketServer(L"127.0.0.2", mute));
     ASSERT_TRUE(mute.WaitForEvents("password", 1, kWaitMs)) << mute.LogText();
@@ -417,9 +421,7 @@ TEST_F(FaultTest, AServerThatNeverAnswersStallsOnlyItsProbe) {
     SubstituteServerProcess mute;
     SubstituteServerProcess disk;
     ASSERT_TRUE(mute.Start(Listen(L"127.0.0.2", L" --reply silent")));
-    ASSERT_TRUE(disk.Start(Listen(L"127.0.0.3")));
-    ASSERT_TRUE(Install());
-    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.3", disk)));
+    ASSERT_TRUE(InstallWith(disk, L"127.0.0.3"));
 
     const ULONGLONG started = ::GetTickCount64();
     auto probe = TryConnectAsync(m_client, SocketServer(L"127.0.0.2", mute));
@@ -615,9 +617,7 @@ TEST_F(FaultTest, AnRpcServerThatNeverAnswersHoldsUpNoOneElse) {
 
 TEST_F(FaultTest, CallsAfterTheServiceStoppedFailInsteadOfHanging) {
     SubstituteServerProcess disk;
-    ASSERT_TRUE(disk.Start(Listen(L"127.0.0.3")));
-    ASSERT_TRUE(Install());
-    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.3", disk)));
+    ASSERT_TRUE(InstallWith(disk, L"127.0.0.3"));
     ASSERT_TRUE(StopService());
 
     auto count = std::async(std::launch::async, [this] {
@@ -640,9 +640,7 @@ class DamagedServerListTest : public FaultTest,
 
 TEST_P(DamagedServerListTest, StartsEmptyAndStoresASoundListAgain) {
     SubstituteServerProcess disk;
-    ASSERT_TRUE(disk.Start(Listen(L"127.0.0.3")));
-    ASSERT_TRUE(Install());
-    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.3", disk)));
+    ASSERT_TRUE(InstallWith(disk, L"127.0.0.3"));
     const StoredValue sound = ReadServerListSetting();
     ASSERT_EQ(static_cast<DWORD>(REG_BINARY), sound.type);
     ASSERT_EQ(KRVN::ImageStatus::Ok, KRVN::ValidateImage(sound.bytes.data(), sound.bytes.size()));

@@ -17,7 +17,6 @@
 namespace krvn_e2e {
 namespace {
 
-using krvn_test::SubstituteServerProcess;
 using ::testing::HasSubstr;
 
 constexpr DWORD kWaitMs = 10000;

@@ -21,9 +21,6 @@
 namespace krvn_e2e {
 namespace {
 
-using krvn_test::LogEvent;
-using krvn_test::SubstituteServerProcess;
-
 // The check period of the tests that wait for the checker, and how long one
 // check may take beyond it.
 constexpr DWORD kCheckDelaySeconds = 1;
@@ -31,7 +28,6 @@ constexpr DWORD kCheckSlackMs = 1500;
 constexpr DWORD kWaitMs = 10000;
 
 using ServiceClientTest = ButtonServiceTest;
-
 
 size_t CountEvents(const SubstituteServerProcess& process, const std::string& event) {
     return process.Events(event).size();
@@ -206,8 +202,7 @@ void ExpectReachableFirst(const std::vector<LogEvent>& alarms, std::uint16_t por
 
 TEST_F(ServiceClientTest, APressUnmountsEveryServerReachableOnesFirst) {
     SubstituteServerProcess disks;
-    ASSERT_TRUE(
-        disks.Start(Listen(L"127.0.0.2-127.0.0.3", L" --rpc")));
+    ASSERT_TRUE(disks.Start(Listen(L"127.0.0.2-127.0.0.3", L" --rpc")));
     SetConnectCheckDelay(kQuietCheckDelaySeconds);
     SetComPortSetting(VirtualButton::Port());
     ASSERT_TRUE(Install());

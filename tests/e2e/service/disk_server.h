@@ -12,6 +12,9 @@
 
 namespace krvn_e2e {
 
+using krvn_test::LogEvent;
+using krvn_test::SubstituteServerProcess;
+
 inline constexpr wchar_t kPassword[] = L"secret";
 // Added to a substitute server's options: it accepts kPassword.
 inline constexpr wchar_t kSubstituteOptions[] = L" --password secret";
@@ -22,8 +25,7 @@ inline std::wstring Listen(const wchar_t* addresses, const wchar_t* extra = L"")
     return std::wstring(L"--listen ") + addresses + L":0" + kSubstituteOptions + extra;
 }
 
-inline ServerSettings SocketServer(const wchar_t* address,
-                                   const krvn_test::SubstituteServerProcess& disk) {
+inline ServerSettings SocketServer(const wchar_t* address, const SubstituteServerProcess& disk) {
     return {address, kPassword, disk.Port()};
 }
 

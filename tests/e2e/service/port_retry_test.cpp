@@ -20,7 +20,6 @@
 namespace krvn_e2e {
 namespace {
 
-using krvn_test::SubstituteServerProcess;
 using ::testing::HasSubstr;
 
 // The watcher's pause between two tries of a failed port.

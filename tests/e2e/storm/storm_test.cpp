@@ -35,8 +35,6 @@
 namespace krvn_e2e {
 namespace {
 
-using krvn_test::SubstituteServerProcess;
-
 // Listed before the storm and never removed: every alarm pass reaches them.
 const std::wstring kAnchors[] = {L"127.0.1.1", L"127.0.1.2"};
 // Its connections are closed by the server 20 ms after the handshake, so
