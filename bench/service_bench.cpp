@@ -25,8 +25,8 @@
 #include "tests/e2e/service/process_usage.h"
 #include "tests/e2e/service/service_client.h"
 #include "tests/e2e/service/tolvane_service.h"
-#include "tests/support/virtual_button.h"
 #include "tests/support/substitute_server_process.h"
+#include "tests/support/virtual_button.h"
 #include "tests/support/wait.h"
 
 namespace {

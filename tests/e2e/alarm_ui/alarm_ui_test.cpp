@@ -19,8 +19,8 @@
 #include "tests/e2e/service/button_service_test.h"
 #include "tests/e2e/service/disk_server.h"
 #include "tests/e2e/service/service_client.h"
-#include "tests/unit/alarm_ui/ui_driver.h"
 #include "tests/support/substitute_server_process.h"
+#include "tests/unit/alarm_ui/ui_driver.h"
 
 namespace krvn_e2e {
 namespace {

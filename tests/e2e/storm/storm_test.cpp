@@ -28,9 +28,9 @@
 #include "tests/e2e/service/script_run.h"
 #include "tests/e2e/service/service_client.h"
 #include "tests/e2e/storm/stored_server_list.h"
-#include "tests/unit/connections/refusing_port.h"
 #include "tests/support/substitute_server_process.h"
 #include "tests/support/wait.h"
+#include "tests/unit/connections/refusing_port.h"
 
 namespace krvn_e2e {
 namespace {

@@ -9,10 +9,10 @@
 
 #include "config/counted_ptr.h"
 #include "connections/connector_holder.h"
-#include "tests/unit/connections/refusing_port.h"
 #include "tests/support/substitute_server_process.h"
-#include "tests/unit/connections/test_environment.h"
 #include "tests/support/wait.h"
+#include "tests/unit/connections/refusing_port.h"
+#include "tests/unit/connections/test_environment.h"
 
 namespace krvn_test {
 namespace {

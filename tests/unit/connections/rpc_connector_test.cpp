@@ -14,8 +14,8 @@
 #include "connections/rpc_connector.h"
 #include "connections/worker_pool.h"
 #include "tests/support/substitute_server_process.h"
-#include "tests/unit/connections/test_environment.h"
 #include "tests/support/wait.h"
+#include "tests/unit/connections/test_environment.h"
 
 namespace krvn_test {
 namespace {

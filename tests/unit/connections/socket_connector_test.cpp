@@ -11,8 +11,8 @@
 #include "connections/socket_connector.h"
 #include "connections/unique_socket.h"
 #include "tests/support/substitute_server_process.h"
-#include "tests/unit/connections/test_environment.h"
 #include "tests/support/wait.h"
+#include "tests/unit/connections/test_environment.h"
 
 namespace krvn_test {
 namespace {

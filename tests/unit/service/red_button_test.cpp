@@ -17,12 +17,12 @@
 #include "service/alarm_manager.h"
 #include "service/com_port_waiter.h"
 #include "service/qn_alarm.h"
-#include "tests/support/substitute_server_process.h"
-#include "tests/unit/connections/test_environment.h"
-#include "tests/unit/service/service_test_support.h"
 #include "tests/support/environment.h"
+#include "tests/support/substitute_server_process.h"
 #include "tests/support/virtual_button.h"
 #include "tests/support/wait.h"
+#include "tests/unit/connections/test_environment.h"
+#include "tests/unit/service/service_test_support.h"
 
 namespace krvn_test {
 namespace {
