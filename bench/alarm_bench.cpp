@@ -24,10 +24,12 @@
 #include "connections/rpc_connector.h"
 #include "connections/winsock_session.h"
 #include "bench/plain_alarm.h"
-#include "tests/unit/connections/substitute_server_process.h"
+#include "tests/support/substitute_server_process.h"
+#include "tests/support/wait.h"
 
 namespace {
 
+using krvn_bench::MakeServer;
 using krvn_bench::Median;
 using krvn_bench::OpenPlain;
 using krvn_bench::ServerAddress;
@@ -35,7 +37,6 @@ using krvn_test::LogEvent;
 using krvn_test::SubstituteServerProcess;
 
 constexpr int kMaxServers = 200;
-const wchar_t kPassword[] = L"secret";
 
 class Stopwatch {
 public:
@@ -51,16 +52,6 @@ public:
 private:
     LARGE_INTEGER m_start;
 };
-
-KRVN::com_ptr<IQNServer> MakeServer(const std::wstring& address, ULONG port) {
-    const KRVN::com_ptr<IQNServer> server(KRVN::com::ComObject<QNServer>::Make());
-    const KRVN::unique_bstr addressText(address.c_str());
-    const KRVN::unique_bstr password(kPassword);
-    server->put_Address(addressText.get());
-    server->put_Password(password.get());
-    server->put_Port(port);
-    return server;
-}
 
 bool BenchSocketAlarm(int servers, ULONG port, int rounds) {
     std::vector<std::unique_ptr<ConnectorHolder>> holders;
@@ -107,7 +98,7 @@ bool BenchSocketAlarm(int servers, ULONG port, int rounds) {
             alarmThroughHolders();
         }
         // Let the server read what arrived before the next round.
-        ::Sleep(20);
+        krvn_test::SettleFor(20);
     }
     const double holderMedian = Median(holderTimes);
     const double plainMedian = Median(plainTimes);

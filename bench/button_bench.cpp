@@ -21,7 +21,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -37,15 +36,20 @@
 #include "service/alarm_manager.h"
 #include "service/event_reporter.h"
 #include "bench/plain_alarm.h"
-#include "tests/unit/connections/substitute_server_process.h"
+#include "tests/support/environment.h"
+#include "tests/support/substitute_server_process.h"
+#include "tests/support/virtual_button.h"
+#include "tests/support/wait.h"
 
 namespace {
 
+using krvn_bench::MakeServer;
 using krvn_bench::Median;
 using krvn_bench::OpenPlain;
 using krvn_bench::ServerAddress;
 using krvn_test::LogEvent;
 using krvn_test::SubstituteServerProcess;
+using krvn_test::VirtualButton;
 
 constexpr int kMaxServers = 200;
 constexpr int kTickServers = 100;
@@ -62,29 +66,16 @@ long long NowMs() {
     return ((now.wHour * 60LL + now.wMinute) * 60 + now.wSecond) * 1000 + now.wMilliseconds;
 }
 
-std::wstring StateFile(const wchar_t* name) {
-    const char* state = std::getenv("KRVN_VBUTTON_STATE");
-    std::wstring path = L"Z:";
-    for (const char* c = state ? state : ""; *c; ++c) {
-        path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
-    }
-    return path + L"\\" + name;
-}
-
-bool Exists(const std::wstring& path) {
-    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 bool Pressed() {
-    return Exists(StateFile(L"pressed"));
+    return ::GetFileAttributesW(VirtualButton::StateFile(L"pressed").c_str()) !=
+           INVALID_FILE_ATTRIBUTES;
 }
 
 void SetButton(bool pressed) {
     if (pressed) {
-        KRVN::unique_hfile(::CreateFileW(StateFile(L"pressed").c_str(), GENERIC_WRITE, 0, nullptr,
-                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        VirtualButton::Press();
     } else {
-        ::DeleteFileW(StateFile(L"pressed").c_str());
+        VirtualButton::Release();
     }
 }
 
@@ -102,23 +93,18 @@ std::vector<long long> UnmountTimes(const SubstituteServerProcess& server) {
 
 // Waits until count unmounts are logged; the time of the last one, or -1.
 long long WaitForUnmounts(const SubstituteServerProcess& server, size_t count) {
-    const ULONGLONG deadline = ::GetTickCount64() + kWaitMs;
-    do {
-        const auto times = UnmountTimes(server);
-        if (times.size() >= count) {
-            return *std::max_element(times.begin(), times.end());
-        }
-        ::Sleep(5);
-    } while (::GetTickCount64() < deadline);
-    return -1;
-}
-
-KRVN::com_ptr<IQNServer> MakeServer(const std::wstring& address, ULONG port) {
-    const KRVN::com_ptr<IQNServer> server(KRVN::com::ComObject<QNServer>::Make());
-    server->put_Address(KRVN::unique_bstr(address.c_str()).get());
-    server->put_Password(KRVN::unique_bstr(L"secret").get());
-    server->put_Port(port);
-    return server;
+    long long last = -1;
+    krvn_test::WaitUntil(
+        [&] {
+            const auto times = UnmountTimes(server);
+            if (times.size() < count) {
+                return false;
+            }
+            last = *std::max_element(times.begin(), times.end());
+            return true;
+        },
+        kWaitMs, 5);
+    return last;
 }
 
 bool Listed(AlarmManager& manager, const std::wstring& address, ULONG port) {
@@ -153,7 +139,7 @@ std::unique_ptr<AlarmManager> MakeManager(int n, ULONG port, const std::wstring&
                                           bool rpcFirst = false) {
     // The DTR flag stays after a port is closed; Start may open the port
     // stored by an earlier manager.
-    ::DeleteFileW(StateFile(L"dtr").c_str());
+    VirtualButton::ForgetDtr();
     auto manager = std::make_unique<AlarmManager>();
     manager->Start(g_reports);
     if (rpcFirst && !Listed(*manager, ServerAddress(0), 0)) {
@@ -165,15 +151,11 @@ std::unique_ptr<AlarmManager> MakeManager(int n, ULONG port, const std::wstring&
         }
     }
     manager->SetComPort(portName);
-    const ULONGLONG deadline = ::GetTickCount64() + kWaitMs;
-    while (!Exists(StateFile(L"dtr"))) {
-        if (::GetTickCount64() >= deadline) {
-            std::printf("the port watcher did not raise DTR on %ls\n", portName.c_str());
-            return nullptr;
-        }
-        ::Sleep(5);
+    // 100 ms for the watcher to begin its wait on the port.
+    if (!VirtualButton::WaitForDtr(kWaitMs, 100)) {
+        std::printf("the port watcher did not raise DTR on %ls\n", portName.c_str());
+        return nullptr;
     }
-    ::Sleep(100); // until the watcher waits on the port
     return manager;
 }
 
@@ -207,7 +189,7 @@ double BenchButton(const SubstituteServerProcess& server, int n, int rounds,
                 return -1;
             }
             button.push_back(static_cast<double>(last - start));
-            ::Sleep(50);
+            krvn_test::PauseFor(50);
         }
         const long long start = NowMs();
         for (const unique_socket& socket : plain) {
@@ -220,7 +202,7 @@ double BenchButton(const SubstituteServerProcess& server, int n, int rounds,
             return -1;
         }
         loop.push_back(static_cast<double>(last - start));
-        ::Sleep(50);
+        krvn_test::PauseFor(50);
     }
     const double buttonMs = Median(button);
     const double loopMs = Median(loop);
@@ -259,7 +241,9 @@ bool BenchHungButton(const SubstituteServerProcess& server, int n, int presses,
             return false;
         }
         button.push_back(static_cast<double>(last - start));
-        ::Sleep(static_cast<DWORD>(std::max(0LL, start + kPassBoundMs + kPassSlackMs - NowMs())));
+        // The watcher sees the next change only once this pass gave up on the hung server.
+        krvn_test::SettleFor(
+            static_cast<DWORD>(std::max(0LL, start + kPassBoundMs + kPassSlackMs - NowMs())));
     }
     const double buttonMs = Median(button);
     std::printf("%5d %18.0f %18.0f %10.2f\n", n, buttonMs, withoutMs,
@@ -315,8 +299,10 @@ bool BenchTick(const SubstituteServerProcess& server, int ticks, const std::wstr
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    const char* port = std::getenv("KRVN_VBUTTON_PORT");
-    std::wstring portName = port ? std::wstring(port, port + std::strlen(port)) : L"COM7";
+    std::wstring portName = VirtualButton::Port();
+    if (portName.empty()) {
+        portName = L"COM7";
+    }
     int rounds = 5;
     int ticks = 101;
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -327,7 +313,7 @@ int wmain(int argc, wchar_t** argv) {
             ticks = std::max(1, _wtoi(argv[i + 1]));
         }
     }
-    if (!std::getenv("KRVN_VBUTTON_STATE")) {
+    if (krvn_test::Env("KRVN_VBUTTON_STATE").empty()) {
         std::printf("no virtual red button: run through bench/run.sh\n");
         return 1;
     }

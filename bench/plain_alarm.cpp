@@ -2,7 +2,19 @@
 
 #include <algorithm>
 
+#include "com/bstr.h"
+#include "com/com_object.h"
+#include "connections/qn_server.h"
+
 namespace krvn_bench {
+
+KRVN::com_ptr<IQNServer> MakeServer(const std::wstring& address, ULONG port) {
+    const KRVN::com_ptr<IQNServer> server(KRVN::com::ComObject<QNServer>::Make());
+    server->put_Address(KRVN::unique_bstr(address.c_str()).get());
+    server->put_Password(KRVN::unique_bstr(L"secret").get());
+    server->put_Port(port);
+    return server;
+}
 
 std::wstring ServerAddress(int index) {
     return L"127.0.0." + std::to_wstring(index + 1);

@@ -25,14 +25,16 @@
 #include "tests/e2e/service/process_usage.h"
 #include "tests/e2e/service/service_client.h"
 #include "tests/e2e/service/tolvane_service.h"
-#include "tests/e2e/service/virtual_button.h"
-#include "tests/unit/connections/substitute_server_process.h"
+#include "tests/support/substitute_server_process.h"
+#include "tests/support/virtual_button.h"
+#include "tests/support/wait.h"
 
 namespace {
 
 using namespace krvn_e2e;
 using krvn_test::LogEvent;
 using krvn_test::SubstituteServerProcess;
+using krvn_test::VirtualButton;
 
 constexpr wchar_t kPassword[] = L"secret";
 constexpr DWORD kQuietCheckDelay = 600;
@@ -204,7 +206,7 @@ bool PressToUnmount(SubstituteServerProcess& disks, int servers, int rounds) {
             return false;
         }
         times.push_back(last >= pressed ? last - pressed : last + 86400000.0 - pressed);
-        ::Sleep(kSettleMs);
+        krvn_test::SettleFor(kSettleMs);
     }
     const std::string what = "press to last unmount, " + std::to_string(servers) + " servers";
     Report(what.c_str(), "service_press " + std::to_string(servers), times, "ms");
@@ -254,7 +256,7 @@ bool MemoryUnderTicks(int ticks) {
     ProcessUsage last;
     size_t maxThreads = 0;
     while (done < ticks && ::GetTickCount64() - start < kLimitMs) {
-        ::Sleep(kSampleMs);
+        krvn_test::PauseFor(kSampleMs);
         done = static_cast<int>(rpc.Events("RemoteOpen").size() / kRpcServers);
         const ProcessUsage usage = MeasureProcess(service);
         if (!usage.valid) {

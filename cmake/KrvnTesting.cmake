@@ -31,13 +31,37 @@ set(KRVN_TEST_ENV
     "KRVN_VBUTTON_DEVICE=${KRVN_VBUTTON_DIR}/state/port"
     "KRVN_VBUTTON_PORT=${KRVN_VBUTTON_PORT}")
 
-# krvn_add_test(NAME SOURCES ... [LIBS ...] [GUI] [VBUTTON] [TIMEOUT s] [LABELS ...])
-# One CTest test per program; GUI tests also get the Xvfb fixture, VBUTTON
-# tests the virtual red button behind ${KRVN_VBUTTON_PORT}.
+# krvn_add_test(NAME UNIT|E2E SOURCES ... [LIBS ...] [DEPENDS ...] [GUI] [VBUTTON]
+#               [COM_CLIENT] [TIMEOUT s] [LABELS ...])
+# One CTest test per program, named unit_<area>[_<part>] or e2e_<area>[_<part>]
+# and labelled by its kind: UNIT for a program that tests in its own process,
+# E2E for one that starts other programs (the service, the tray program,
+# substitute disk servers, scripts, itself as a COM server). Every program
+# links the test support library (tests/support). GUI tests also get the
+# Xvfb fixture, VBUTTON tests the virtual red button behind
+# ${KRVN_VBUTTON_PORT}; COM_CLIENT programs take the support library's main
+# (a COM client of the service) instead of GoogleTest's.
 function(krvn_add_test name)
-    cmake_parse_arguments(T "GUI;VBUTTON" "TIMEOUT" "SOURCES;LIBS;LABELS;DEPENDS" ${ARGN})
+    cmake_parse_arguments(T "UNIT;E2E;GUI;VBUTTON;COM_CLIENT" "TIMEOUT" "SOURCES;LIBS;LABELS;DEPENDS"
+                          ${ARGN})
+    if(T_UNIT AND NOT T_E2E)
+        set(kind unit)
+    elseif(T_E2E AND NOT T_UNIT)
+        set(kind e2e)
+    else()
+        message(FATAL_ERROR "krvn_add_test(${name}): say UNIT or E2E")
+    endif()
+    if(NOT name MATCHES "^${kind}_[a-z0-9_]+$")
+        message(FATAL_ERROR "krvn_add_test(${name}): a ${kind} test is named ${kind}_<area>")
+    endif()
+    if(T_COM_CLIENT)
+        set(main krvn_test_com_client_main)
+    else()
+        set(main GTest::gtest_main)
+    endif()
     add_executable(${name} ${T_SOURCES})
-    target_link_libraries(${name} PRIVATE GTest::gmock GTest::gtest_main ${T_LIBS} ${KRVN_WIN_LIBS})
+    target_link_libraries(${name} PRIVATE ${main} GTest::gmock GTest::gtest krvn_test_support
+                          ${T_LIBS} ${KRVN_WIN_LIBS})
     if(T_DEPENDS)
         add_dependencies(${name} ${T_DEPENDS})
     endif()
@@ -60,7 +84,7 @@ function(krvn_add_test name)
         ENVIRONMENT "${env}"
         TIMEOUT ${T_TIMEOUT}
         RUN_SERIAL TRUE
-        LABELS "${T_LABELS}")
+        LABELS "${kind};${T_LABELS}")
 endfunction()
 
 set(KRVN_XVFB_DISPLAY 97 CACHE STRING "Display number of the test Xvfb")

@@ -15,7 +15,7 @@ cmake -S "$root/fuzz" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     || { cat "$build/configure.log"; exit 1; }
 cmake --build "$build" -j"${KRVN_JOBS:-2}"
 
-"$build/ut_config_native" --gtest_brief=1
+"$build/unit_config_native" --gtest_brief=1
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -104,7 +104,7 @@ wine "$tolvane" -Service </dev/null >"$run/logs/install.out" 2>&1 \
     || { say "Tolvane.exe -Service failed"; cat "$run/logs/install.out"; exit 1; }
 
 # Wine ends a prefix's services when its last ordinary process ends.
-start_program keep_alive "$build/tests/e2e/service/keep_alive.exe"
+start_program keep_alive "$build/tools/keep_alive/keep_alive.exe"
 
 say "starting substitute disk servers"
 substitute=$build/substitute_server/substitute_server.exe

@@ -19,23 +19,17 @@
 #include "tests/e2e/service/button_service_test.h"
 #include "tests/e2e/service/disk_server.h"
 #include "tests/e2e/service/service_client.h"
-#include "tests/e2e/service/virtual_button.h"
+#include "tests/support/substitute_server_process.h"
 #include "tests/unit/alarm_ui/ui_driver.h"
-#include "tests/unit/connections/substitute_server_process.h"
 
 namespace krvn_e2e {
 namespace {
-
-using krvn_test::LogEvent;
-using krvn_test::SubstituteServerProcess;
 
 constexpr wchar_t kCaption[] = L"Quendor Alarm";
 constexpr wchar_t kPropertiesCaption[] = L"Свойства сервера";
 constexpr wchar_t kButtonTestCaption[] = L"Проверка отклика от \"красной кнопки\"";
 constexpr wchar_t kFromService[] = L"Отклик получен(от сервиса) ";
 constexpr DWORD kCheckDelaySeconds = 1;
-// Long enough that no check runs while a test presses the button.
-constexpr DWORD kQuietCheckDelaySeconds = 600;
 constexpr DWORD kWaitMs = 15000;
 // The taskbar of the virtual desktop, where the notification area is.
 constexpr int kTaskbarBand = 48;
@@ -181,7 +175,7 @@ protected:
 
 TEST_F(AlarmUiTest, ListsTheServicesServersWithTheirStatesAndEndsFromTheMenu) {
     SubstituteServerProcess disk;
-    ASSERT_TRUE(disk.Start(std::wstring(L"--listen 127.0.0.2:0") + kSubstituteOptions));
+    ASSERT_TRUE(disk.Start(Listen(L"127.0.0.2")));
     SetConnectCheckDelay(kCheckDelaySeconds);
     ASSERT_TRUE(Install());
     // An authorised server (port 0) that nobody serves, listed first by the
@@ -217,8 +211,8 @@ TEST_F(AlarmUiTest, ListsTheServicesServersWithTheirStatesAndEndsFromTheMenu) {
 TEST_F(AlarmUiTest, ALostServerTurnsTheIconAndShowsItsAddressInABalloon) {
     SubstituteServerProcess first;
     SubstituteServerProcess second;
-    ASSERT_TRUE(first.Start(std::wstring(L"--listen 127.0.0.2:0") + kSubstituteOptions));
-    ASSERT_TRUE(second.Start(std::wstring(L"--listen 127.0.0.3:0") + kSubstituteOptions));
+    ASSERT_TRUE(first.Start(Listen(L"127.0.0.2")));
+    ASSERT_TRUE(second.Start(Listen(L"127.0.0.3")));
     SetConnectCheckDelay(kCheckDelaySeconds);
     ASSERT_TRUE(Install());
     ASSERT_EQ(S_OK, m_client.Add(SocketServer(L"127.0.0.2", first)));
@@ -292,7 +286,7 @@ TEST_F(AlarmUiTest, WithTheClassesUnregisteredItNamesQNAlarmAndEndsWithMinusOne)
 
 TEST_F(AlarmUiTest, AddingAReachableServerClosesThePropertiesAndListsItAsOk) {
     SubstituteServerProcess disk;
-    ASSERT_TRUE(disk.Start(std::wstring(L"--listen 127.0.0.2:0") + kSubstituteOptions));
+    ASSERT_TRUE(disk.Start(Listen(L"127.0.0.2")));
     SetConnectCheckDelay(kQuietCheckDelaySeconds);
     ASSERT_TRUE(Install());
     const HWND settings = StartAlarm();
@@ -337,7 +331,7 @@ TEST_F(AlarmUiTest, AddingAReachableServerClosesThePropertiesAndListsItAsOk) {
 
 TEST_F(AlarmUiTest, ButtonTestListsTheServicesPressesAndKeepsThemFromTheServers) {
     SubstituteServerProcess disk;
-    ASSERT_TRUE(disk.Start(std::wstring(L"--listen 127.0.0.2:0") + kSubstituteOptions));
+    ASSERT_TRUE(disk.Start(Listen(L"127.0.0.2")));
     SetConnectCheckDelay(kQuietCheckDelaySeconds);
     SetComPortSetting(VirtualButton::Port());
     ASSERT_TRUE(Install());
@@ -440,8 +434,7 @@ TEST_F(AlarmUiTest, ButtonTestAppliesTheChosenPortAndCancelKeepsTheServicesOne) 
 
 TEST_F(AlarmUiTest, TheMenusAlarmReachesEveryServer) {
     SubstituteServerProcess disks;
-    ASSERT_TRUE(
-        disks.Start(std::wstring(L"--listen 127.0.0.2-127.0.0.3:0 --rpc") + kSubstituteOptions));
+    ASSERT_TRUE(disks.Start(Listen(L"127.0.0.2-127.0.0.3", L" --rpc")));
     SetConnectCheckDelay(kQuietCheckDelaySeconds);
     ASSERT_TRUE(Install());
     const std::string port = std::to_string(disks.Port());
@@ -501,7 +494,7 @@ TEST_F(AlarmUiTest, TheMenusSettingsOpensTheDialogOrBringsTheOpenOneUp) {
 
 TEST_F(AlarmUiTest, DeletingAServerAsksThenRemovesItFromTheServiceAndSelectsItsNeighbour) {
     SubstituteServerProcess disks;
-    ASSERT_TRUE(disks.Start(std::wstring(L"--listen 127.0.0.7-127.0.0.9:0") + kSubstituteOptions));
+    ASSERT_TRUE(disks.Start(Listen(L"127.0.0.7-127.0.0.9")));
     SetConnectCheckDelay(kQuietCheckDelaySeconds);
     ASSERT_TRUE(Install());
     for (const wchar_t* address : {L"127.0.0.7", L"127.0.0.8", L"127.0.0.9"}) {

@@ -24,21 +24,13 @@
 #include "tests/e2e/service/button_service_test.h"
 #include "tests/e2e/service/disk_server.h"
 #include "tests/e2e/service/service_client.h"
-#include "tests/e2e/service/virtual_button.h"
-#include "tests/unit/connections/substitute_server_process.h"
+#include "tests/support/substitute_server_process.h"
+#include "tests/support/wait.h"
 
 namespace krvn_e2e {
 namespace {
 
-using krvn_test::LogEvent;
-using krvn_test::SubstituteServerProcess;
-
-// Long enough that no check runs while a test presses the button.
-constexpr DWORD kQuietCheckDelaySeconds = 600;
 constexpr DWORD kWaitMs = 10000;
-// A change of the line that comes while the watcher is still busy with the
-// last one can be missed: the next change waits until that one took effect.
-constexpr DWORD kSettleMs = 300;
 // An alarm pass gives up on a server still busy after this long, and so does
 // each RPC step of a probe.
 constexpr DWORD kBoundMs = 10000;
@@ -46,10 +38,6 @@ constexpr DWORD kBoundMs = 10000;
 constexpr DWORD kSlackMs = 3000;
 // Sorts before the socket servers' addresses: listed first.
 constexpr wchar_t kFirstRpcAddress[] = L"127.0.0.1";
-
-std::wstring Listen(const wchar_t* address, const wchar_t* extra = L"") {
-    return std::wstring(L"--listen ") + address + L":0" + kSubstituteOptions + extra;
-}
 
 // Ends the server the hard way, as a crash would.
 ::testing::AssertionResult Kill(DWORD processId) {
@@ -150,9 +138,24 @@ protected:
     // The service installed and watching the button's port, no check due.
     ::testing::AssertionResult Install() { return InstallWatching(kQuietCheckDelaySeconds); }
 
+    // As Install, with disk started at address and listed (reachable at its
+    // check).
+    ::testing::AssertionResult InstallWith(SubstituteServerProcess& disk, const wchar_t* address) {
+        if (auto started = disk.Start(Listen(address)); !started) {
+            return started;
+        }
+        if (auto installed = Install(); !installed) {
+            return installed;
+        }
+        if (const HRESULT hr = m_client.TryConnect(SocketServer(address, disk)); hr != 0) {
+            return ::testing::AssertionFailure() << "TryConnect: 0x" << std::hex << hr;
+        }
+        return ::testing::AssertionSuccess();
+    }
+
     // One change of the button's line: one press for the service.
     bool Toggle() {
-        ::Sleep(kSettleMs);
+        krvn_test::SettleFor(kLineSettleMs);
         m_held = !m_held;
         m_changedAt = UtcMs();
         return m_held ? VirtualButton::Press() : VirtualButton::Release();
@@ -230,15 +233,10 @@ protected:
         return ::testing::AssertionSuccess();
     }
 
-    // Stops the service under the client's objects; the next Connect starts it.
+    // As ButtonServiceTest::Restart, and the new service watches the button.
     ::testing::AssertionResult Restart() {
-        m_client.Disconnect();
-        if (auto stopped = StopService(); !stopped) {
-            return stopped;
-        }
-        VirtualButton::ForgetDtr();
-        if (const HRESULT hr = m_client.Connect(); FAILED(hr)) {
-            return ::testing::AssertionFailure() << "Connect: 0x" << std::hex << hr;
+        if (auto restarted = ButtonServiceTest::Restart(); !restarted) {
+            return restarted;
         }
         if (!VirtualButton::WaitForDtr(kWaitMs)) {
             return ::testing::AssertionFailure() << "the service does not watch the button";
@@ -306,16 +304,14 @@ class DeadClientTest : public FaultTest, public ::testing::WithParamInterface<LO
 
 TEST_P(DeadClientTest, ItsSinkNoLongerSwallowsPresses) {
     SubstituteServerProcess disk;
-    ASSERT_TRUE(disk.Start(Listen(L"127.0.0.2")));
-    ASSERT_TRUE(Install());
-    ASSERT_EQ(0, m_client.TryConnect({L"127.0.0.2", kPassword, disk.Port()}));
+    ASSERT_TRUE(InstallWith(disk, L"127.0.0.2"));
 
     SinkClient client;
     ASSERT_TRUE(client.Start(GetParam()));
     // While the client lives, its sink takes the press (forwarded or ignored):
     // no alarm.
     ASSERT_TRUE(Toggle());
-    ::Sleep(1000);
+    krvn_test::QuietFor(1000);
     EXPECT_EQ(0u, disk.Events("unmount").size());
 
     ASSERT_TRUE(client.Kill());
@@ -334,9 +330,7 @@ INSTANTIATE_TEST_SUITE_P(ForwardFlags, DeadClientTest, ::testing::Values(1, 0),
 
 TEST_F(FaultTest, ASinkThatDoesNotAnswerDoesNotHoldThePress) {
     SubstituteServerProcess disk;
-    ASSERT_TRUE(disk.Start(Listen(L"127.0.0.2")));
-    ASSERT_TRUE(Install());
-    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.2", disk)));
+    ASSERT_TRUE(InstallWith(disk, L"127.0.0.2"));
 
     SinkClient client;
     ASSERT_TRUE(client.Start(1, 60));
@@ -359,11 +353,7 @@ public:
     long Calls() const { return m_calls.load(); }
 
     bool WaitForCalls(long count) const {
-        const ULONGLONG deadline = ::GetTickCount64() + kWaitMs;
-        while (m_calls.load() < count && ::GetTickCount64() < deadline) {
-            ::Sleep(10);
-        }
-        return m_calls.load() >= count;
+        return krvn_test::WaitUntil([&] { return m_calls.load() >= count; }, kWaitMs);
     }
 
 private:
@@ -373,9 +363,7 @@ private:
 
 TEST_F(FaultTest, OnlyADisconnectionDropsAFailingSink) {
     SubstituteServerProcess disk;
-    ASSERT_TRUE(disk.Start(Listen(L"127.0.0.2")));
-    ASSERT_TRUE(Install());
-    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.2", disk)));
+    ASSERT_TRUE(InstallWith(disk, L"127.0.0.2"));
     ASSERT_EQ(S_OK, m_client.Communications()->SetSendRedButtonCallback(1));
 
     // Any other failure is the client's business: the press stays with it.
@@ -385,7 +373,7 @@ TEST_F(FaultTest, OnlyADisconnectionDropsAFailingSink) {
         ASSERT_TRUE(Toggle());
         ASSERT_TRUE(failing->WaitForCalls(press));
     }
-    ::Sleep(1000);
+    krvn_test::QuietFor(1000);
     EXPECT_EQ(0u, disk.Events("unmount").size());
 
     const auto gone =
@@ -401,9 +389,7 @@ TEST_F(FaultTest, ADiskServerKilledDuringTheHandshake) {
     SubstituteServerProcess mute;
     SubstituteServerProcess disk;
     ASSERT_TRUE(mute.Start(Listen(L"127.0.0.2", L" --reply silent")));
-    ASSERT_TRUE(disk.Start(Listen(L"127.0.0.3")));
-    ASSERT_TRUE(Install());
-    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.3", disk)));
+    ASSERT_TRUE(InstallWith(disk, L"127.0.0.3"));
 
     auto probe = TryConnectAsync(m_client, SocketServer(L"127.0.0.2", mute));
     ASSERT_TRUE(mute.WaitForEvents("password", 1, kWaitMs)) << mute.LogText();
@@ -435,9 +421,7 @@ TEST_F(FaultTest, AServerThatNeverAnswersStallsOnlyItsProbe) {
     SubstituteServerProcess mute;
     SubstituteServerProcess disk;
     ASSERT_TRUE(mute.Start(Listen(L"127.0.0.2", L" --reply silent")));
-    ASSERT_TRUE(disk.Start(Listen(L"127.0.0.3")));
-    ASSERT_TRUE(Install());
-    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.3", disk)));
+    ASSERT_TRUE(InstallWith(disk, L"127.0.0.3"));
 
     const ULONGLONG started = ::GetTickCount64();
     auto probe = TryConnectAsync(m_client, SocketServer(L"127.0.0.2", mute));
@@ -633,9 +617,7 @@ TEST_F(FaultTest, AnRpcServerThatNeverAnswersHoldsUpNoOneElse) {
 
 TEST_F(FaultTest, CallsAfterTheServiceStoppedFailInsteadOfHanging) {
     SubstituteServerProcess disk;
-    ASSERT_TRUE(disk.Start(Listen(L"127.0.0.3")));
-    ASSERT_TRUE(Install());
-    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.3", disk)));
+    ASSERT_TRUE(InstallWith(disk, L"127.0.0.3"));
     ASSERT_TRUE(StopService());
 
     auto count = std::async(std::launch::async, [this] {
@@ -658,9 +640,7 @@ class DamagedServerListTest : public FaultTest,
 
 TEST_P(DamagedServerListTest, StartsEmptyAndStoresASoundListAgain) {
     SubstituteServerProcess disk;
-    ASSERT_TRUE(disk.Start(Listen(L"127.0.0.3")));
-    ASSERT_TRUE(Install());
-    ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.3", disk)));
+    ASSERT_TRUE(InstallWith(disk, L"127.0.0.3"));
     const StoredValue sound = ReadServerListSetting();
     ASSERT_EQ(static_cast<DWORD>(REG_BINARY), sound.type);
     ASSERT_EQ(KRVN::ImageStatus::Ok, KRVN::ValidateImage(sound.bytes.data(), sound.bytes.size()));

@@ -20,6 +20,7 @@
 #include "common/unique_handle.h"
 #include "contract/TolvaneLib.h"
 #include "tests/e2e/service/change_icon_recorder.h"
+#include "tests/support/wait.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ public:
     explicit SlowSink(DWORD pressMs) : m_pressMs(pressMs) {}
 
     HRESULT STDMETHODCALLTYPE RedButtonPressed() override {
-        ::Sleep(m_pressMs);
+        krvn_test::PauseFor(m_pressMs);
         return S_OK;
     }
 
@@ -68,6 +69,6 @@ int wmain(int argc, wchar_t** argv) {
     if (!ready || !::SetEvent(ready.get())) {
         return 5;
     }
-    ::Sleep(Number(argc, argv, 2, 0) * 1000);
+    krvn_test::PauseFor(Number(argc, argv, 2, 0) * 1000);
     return 0;
 }

@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include <future>
 #include <string>
 
 #include <gmock/gmock.h>
@@ -13,15 +12,13 @@
 #include "tests/e2e/service/button_service_test.h"
 #include "tests/e2e/service/disk_server.h"
 #include "tests/e2e/service/program_run.h"
-#include "tests/unit/connections/substitute_server_process.h"
+#include "tests/support/substitute_server_process.h"
 
 namespace krvn_e2e {
 namespace {
 
-using krvn_test::SubstituteServerProcess;
 using ::testing::HasSubstr;
 
-constexpr DWORD kQuietCheckDelaySeconds = 600;
 constexpr DWORD kWaitMs = 10000;
 
 std::string Narrow(const std::wstring& text) {
@@ -40,17 +37,10 @@ using AlarmEventsTest = ButtonServiceTest;
 TEST_F(AlarmEventsTest, AClientsAlarmPrintsItsStartEachServerAndTheSummary) {
     SubstituteServerProcess tcp;
     SubstituteServerProcess rpc;
-    ASSERT_TRUE(tcp.Start(std::wstring(L"--listen 127.0.0.4:0") + kSubstituteOptions));
+    ASSERT_TRUE(tcp.Start(Listen(L"127.0.0.4")));
     ASSERT_TRUE(rpc.Start(std::wstring(L"--rpc") + kSubstituteOptions));
-    ASSERT_TRUE(Tolvane(L"-RegServer"));
     SetConnectCheckDelay(kQuietCheckDelaySeconds);
-    SetComPortSetting(VirtualButton::Port());
-    auto plain = std::async(std::launch::async, [] { return RunTolvane(L""); });
-    // The watched button tells the program runs; a moment later its class
-    // objects are surely registered, so COM starts no second one.
-    ASSERT_TRUE(VirtualButton::WaitForDtr(kWaitMs)) << "the server does not watch the button";
-    ::Sleep(1000);
-    ASSERT_TRUE(Connect());
+    ASSERT_TRUE(StartPlainServer());
     ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.4", tcp)));
     ASSERT_EQ(S_OK, m_client.Add({L"127.0.0.5", kPassword, 0}));
     // Wine's pipes ignore the address: the RPC server refuses this password.
@@ -62,10 +52,8 @@ TEST_F(AlarmEventsTest, AClientsAlarmPrintsItsStartEachServerAndTheSummary) {
     for (const wchar_t* address : {L"127.0.0.4", L"127.0.0.5", L"127.0.0.6"}) {
         EXPECT_EQ(S_OK, m_client.Remove(address));
     }
-    m_client.Disconnect();
-    const ProgramResult run = plain.get();
+    const ProgramResult run = EndPlainServer();
     EXPECT_TRUE(run.finished);
-    RecordProperty("console", run.output);
 
     // In order: the start with its caller, the open connection's order, the
     // workers' in list order, the summary.

@@ -8,14 +8,10 @@ var server = new ActiveXObject("Tolvane.QNServer");
 var listed = WScript.Arguments.Item(0), other = WScript.Arguments.Item(1);
 var zero = String.fromCharCode(0);
 
-function attempt(name, action) {
-    try {
-        action();
-        WScript.Echo(name + " accepted");
-    } catch (e) {
-        WScript.Echo(name + " " + (e.number >>> 0).toString(16));
-    }
-}
+// attempt() from attempt.js beside this script.
+var files = new ActiveXObject("Scripting.FileSystemObject");
+eval(files.OpenTextFile(files.BuildPath(files.GetParentFolderName(WScript.ScriptFullName),
+                                        "attempt.js")).ReadAll());
 
 attempt("address", function () { server.Address = "new" + zero + "junk"; });
 attempt("password", function () { server.Password = "pw" + zero + "junk"; });

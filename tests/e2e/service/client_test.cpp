@@ -15,38 +15,19 @@
 #include "tests/e2e/service/disk_server.h"
 #include "tests/e2e/service/red_button_recorder.h"
 #include "tests/e2e/service/service_client.h"
-#include "tests/e2e/service/virtual_button.h"
-#include "tests/unit/connections/substitute_server_process.h"
+#include "tests/support/substitute_server_process.h"
+#include "tests/support/wait.h"
 
 namespace krvn_e2e {
 namespace {
-
-using krvn_test::LogEvent;
-using krvn_test::SubstituteServerProcess;
 
 // The check period of the tests that wait for the checker, and how long one
 // check may take beyond it.
 constexpr DWORD kCheckDelaySeconds = 1;
 constexpr DWORD kCheckSlackMs = 1500;
-// Long enough that no check runs while a test presses the button.
-constexpr DWORD kQuietCheckDelaySeconds = 600;
 constexpr DWORD kWaitMs = 10000;
 
-class ServiceClientTest : public ButtonServiceTest {
-protected:
-    ::testing::AssertionResult Restart() {
-        m_client.Disconnect();
-        if (auto stopped = StopService(); !stopped) {
-            return stopped;
-        }
-        VirtualButton::ForgetDtr();
-        return Connect();
-    }
-};
-
-// A change of the line that comes while the watcher is still busy with the
-// last one can be missed: the next change waits until that one took effect.
-constexpr DWORD kSettleMs = 300;
+using ServiceClientTest = ButtonServiceTest;
 
 size_t CountEvents(const SubstituteServerProcess& process, const std::string& event) {
     return process.Events(event).size();
@@ -58,7 +39,7 @@ size_t CountEvents(const SubstituteServerProcess& process, const std::string& ev
     if (!VirtualButton::Press() || !disk.WaitForEvents("unmount", before + 1, kWaitMs)) {
         return ::testing::AssertionFailure() << "no alarm on the press\n" << disk.LogText();
     }
-    ::Sleep(kSettleMs);
+    krvn_test::SettleFor(kLineSettleMs);
     if (!VirtualButton::Release() || !disk.WaitForEvents("unmount", before + 2, kWaitMs)) {
         return ::testing::AssertionFailure() << "no alarm on the release\n" << disk.LogText();
     }
@@ -68,8 +49,8 @@ size_t CountEvents(const SubstituteServerProcess& process, const std::string& ev
 TEST_F(ServiceClientTest, ChangeIconReportsALostServerWithinOneCheckPeriod) {
     SubstituteServerProcess first;
     SubstituteServerProcess second;
-    ASSERT_TRUE(first.Start(std::wstring(L"--listen 127.0.0.2:0") + kSubstituteOptions));
-    ASSERT_TRUE(second.Start(std::wstring(L"--listen 127.0.0.3:0") + kSubstituteOptions));
+    ASSERT_TRUE(first.Start(Listen(L"127.0.0.2")));
+    ASSERT_TRUE(second.Start(Listen(L"127.0.0.3")));
     SetConnectCheckDelay(kCheckDelaySeconds);
     ASSERT_TRUE(Install());
 
@@ -102,7 +83,7 @@ TEST_F(ServiceClientTest, ChangeIconReportsALostServerWithinOneCheckPeriod) {
 
 TEST_F(ServiceClientTest, AdvisedPressesGoToTheSinkInsteadOfTheAlarm) {
     SubstituteServerProcess disk;
-    ASSERT_TRUE(disk.Start(std::wstring(L"--listen 127.0.0.2:0") + kSubstituteOptions));
+    ASSERT_TRUE(disk.Start(Listen(L"127.0.0.2")));
     SetConnectCheckDelay(kQuietCheckDelaySeconds);
     SetComPortSetting(VirtualButton::Port());
     ASSERT_TRUE(Install());
@@ -114,17 +95,17 @@ TEST_F(ServiceClientTest, AdvisedPressesGoToTheSinkInsteadOfTheAlarm) {
     ASSERT_EQ(S_OK, m_client.Communications()->SetSendRedButtonCallback(1));
     ASSERT_TRUE(VirtualButton::Press());
     EXPECT_TRUE(sink->WaitForPresses(1, kWaitMs));
-    ::Sleep(kSettleMs);
+    krvn_test::SettleFor(kLineSettleMs);
     ASSERT_TRUE(VirtualButton::Release());
     EXPECT_TRUE(sink->WaitForPresses(2, kWaitMs));
-    ::Sleep(500);
+    krvn_test::QuietFor(500);
     EXPECT_EQ(2, sink->Presses());
     EXPECT_EQ(0u, CountEvents(disk, "unmount"));
 
     // Any value but 1 keeps the presses from the sink, and still no alarm.
     ASSERT_EQ(S_OK, m_client.Communications()->SetSendRedButtonCallback(2));
     ASSERT_TRUE(VirtualButton::Click());
-    ::Sleep(1000);
+    krvn_test::QuietFor(1000);
     EXPECT_EQ(2, sink->Presses());
     EXPECT_EQ(0u, CountEvents(disk, "unmount"));
 
@@ -135,7 +116,7 @@ TEST_F(ServiceClientTest, AdvisedPressesGoToTheSinkInsteadOfTheAlarm) {
 
 TEST_F(ServiceClientTest, PortAndServerListSurviveARestart) {
     SubstituteServerProcess disk;
-    ASSERT_TRUE(disk.Start(std::wstring(L"--listen 127.0.0.2:0") + kSubstituteOptions));
+    ASSERT_TRUE(disk.Start(Listen(L"127.0.0.2")));
     SetConnectCheckDelay(kQuietCheckDelaySeconds);
     ASSERT_TRUE(Install());
     EXPECT_EQ(L"", m_client.ComPort()) << "nothing stored, nothing watched";
@@ -158,9 +139,10 @@ TEST_F(ServiceClientTest, PortAndServerListSurviveARestart) {
     // Away from the button's port, a press does nothing.
     ASSERT_EQ(S_OK, m_client.SetComPort(L"COM9"));
     EXPECT_EQ(L"COM9", m_client.ComPort());
-    ::Sleep(300);
+    // Time for the watcher to let go of the button's port.
+    krvn_test::SettleFor(300);
     ASSERT_TRUE(VirtualButton::Click());
-    ::Sleep(1000);
+    krvn_test::QuietFor(1000);
     EXPECT_EQ(2u, CountEvents(disk, "unmount"));
 
     VirtualButton::ForgetDtr();
@@ -195,14 +177,8 @@ std::vector<LogEvent> AlarmEvents(const SubstituteServerProcess& disks, size_t f
 }
 
 bool WaitForAlarmEvents(const SubstituteServerProcess& disks, size_t from, size_t count) {
-    const ULONGLONG deadline = ::GetTickCount64() + kWaitMs;
-    while (AlarmEvents(disks, from).size() < count) {
-        if (::GetTickCount64() >= deadline) {
-            return false;
-        }
-        ::Sleep(20);
-    }
-    return true;
+    return krvn_test::WaitUntil([&] { return AlarmEvents(disks, from).size() >= count; }, kWaitMs,
+                                20);
 }
 
 // Reachable at the last check: the socket servers 127.0.0.2 and 127.0.0.3
@@ -226,8 +202,7 @@ void ExpectReachableFirst(const std::vector<LogEvent>& alarms, std::uint16_t por
 
 TEST_F(ServiceClientTest, APressUnmountsEveryServerReachableOnesFirst) {
     SubstituteServerProcess disks;
-    ASSERT_TRUE(
-        disks.Start(std::wstring(L"--listen 127.0.0.2-127.0.0.3:0 --rpc") + kSubstituteOptions));
+    ASSERT_TRUE(disks.Start(Listen(L"127.0.0.2-127.0.0.3", L" --rpc")));
     SetConnectCheckDelay(kQuietCheckDelaySeconds);
     SetComPortSetting(VirtualButton::Port());
     ASSERT_TRUE(Install());
@@ -249,7 +224,7 @@ TEST_F(ServiceClientTest, APressUnmountsEveryServerReachableOnesFirst) {
     ASSERT_TRUE(WaitForAlarmEvents(disks, mark, 4)) << disks.LogText();
     ExpectReachableFirst(AlarmEvents(disks, mark), port);
 
-    ::Sleep(kSettleMs);
+    krvn_test::SettleFor(kLineSettleMs);
     mark = disks.Events().size();
     ASSERT_TRUE(VirtualButton::Release());
     ASSERT_TRUE(WaitForAlarmEvents(disks, mark, 4)) << disks.LogText();

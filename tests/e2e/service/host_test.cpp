@@ -19,6 +19,7 @@
 #include "tests/e2e/service/program_run.h"
 #include "tests/e2e/service/registry_listing.h"
 #include "tests/e2e/service/service_test.h"
+#include "tests/support/wait.h"
 
 namespace krvn_e2e {
 namespace {
@@ -280,15 +281,19 @@ public:
 
 private:
     void Watch() {
-        const ULONGLONG deadline = ::GetTickCount64() + 60000;
-        while (::GetTickCount64() < deadline) {
-            const DWORD state = ServiceState();
-            if (state != SERVICE_RUNNING) {
+        // Polled without a pause: the moment the service leaves running is
+        // compared with the desktop program's end.
+        krvn_test::WaitUntil(
+            [this] {
+                const DWORD state = ServiceState();
+                if (state == SERVICE_RUNNING) {
+                    return false;
+                }
                 m_leftFor = state;
                 m_desktopEndedFirst = ::WaitForSingleObject(m_desktop, 0) == WAIT_OBJECT_0;
-                return;
-            }
-        }
+                return true;
+            },
+            60000, 0);
     }
 
     HANDLE m_desktop;

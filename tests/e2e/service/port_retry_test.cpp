@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-#include <future>
 #include <string>
 
 #include <gmock/gmock.h>
@@ -15,17 +14,16 @@
 #include "tests/e2e/service/button_service_test.h"
 #include "tests/e2e/service/disk_server.h"
 #include "tests/e2e/service/program_run.h"
-#include "tests/unit/connections/substitute_server_process.h"
+#include "tests/support/substitute_server_process.h"
+#include "tests/support/wait.h"
 
 namespace krvn_e2e {
 namespace {
 
-using krvn_test::SubstituteServerProcess;
 using ::testing::HasSubstr;
 
 // The watcher's pause between two tries of a failed port.
 constexpr DWORD kRetryMs = 3000;
-constexpr DWORD kQuietCheckDelaySeconds = 600;
 constexpr DWORD kWaitMs = 10000;
 // Longest answer to a client call while the watcher retries.
 constexpr ULONGLONG kPromptAnswerMs = 1000;
@@ -42,7 +40,7 @@ class PortRetryTest : public ButtonServiceTest {
 protected:
     void SetUp() override {
         ButtonServiceTest::SetUp();
-        ASSERT_TRUE(m_disk.Start(std::wstring(L"--listen 127.0.0.2:0") + kSubstituteOptions));
+        ASSERT_TRUE(m_disk.Start(Listen(L"127.0.0.2")));
         SetConnectCheckDelay(kQuietCheckDelaySeconds);
     }
 
@@ -64,20 +62,11 @@ protected:
 };
 
 TEST_F(PortRetryTest, AnUnpluggedButtonIsWatchedAgainOnceItIsBack) {
-    ASSERT_TRUE(Tolvane(L"-RegServer"));
-    SetComPortSetting(VirtualButton::Port());
-    // The plain local server, started by hand, ends by itself once its last
-    // client has gone (a killed one would leave its class objects registered).
-    auto plain = std::async(std::launch::async, [] { return RunTolvane(L""); });
-    ASSERT_TRUE(VirtualButton::WaitForDtr(kWaitMs)) << "the server does not watch the button";
-    // Connected once the class objects are surely registered, so COM finds
-    // this process and starts no second one.
-    ::Sleep(1000);
-    ASSERT_TRUE(Connect());
+    ASSERT_TRUE(StartPlainServer());
     ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.2", m_disk)));
 
     ASSERT_TRUE(VirtualButton::Unplug());
-    ::Sleep(3 * kRetryMs);
+    krvn_test::QuietFor(3 * kRetryMs);
     ExpectPromptAnswers(VirtualButton::Port());
     EXPECT_TRUE(m_disk.Events("unmount").empty()) << "a failed wait is no press";
 
@@ -91,10 +80,8 @@ TEST_F(PortRetryTest, AnUnpluggedButtonIsWatchedAgainOnceItIsBack) {
 
     // A listed server is an object of the process that keeps it alive.
     EXPECT_EQ(S_OK, m_client.Remove(L"127.0.0.2"));
-    m_client.Disconnect();
-    const ProgramResult run = plain.get();
+    const ProgramResult run = EndPlainServer();
     EXPECT_TRUE(run.finished);
-    RecordProperty("console", run.output);
     // The failed wait and then the missing port: one warning for each error
     // however many tries, then one line for the port back.
     const std::wstring wide = VirtualButton::Port();
@@ -111,7 +98,7 @@ TEST_F(PortRetryTest, APortThatNeverOpensLeavesTheServiceAnsweringWithoutAlarm) 
     ASSERT_EQ(0, m_client.TryConnect(SocketServer(L"127.0.0.2", m_disk)));
     for (int round = 0; round < 3; ++round) {
         ExpectPromptAnswers(L"COM9");
-        ::Sleep(kRetryMs);
+        krvn_test::QuietFor(kRetryMs);
     }
     EXPECT_TRUE(m_disk.Events("unmount").empty()) << m_disk.LogText();
 }

@@ -1,7 +1,6 @@
 #include "tests/e2e/service/program_run.h"
 
 #include <atomic>
-#include <cstdlib>
 
 #include "common/unique_handle.h"
 
@@ -70,19 +69,6 @@ ProgramResult RunProgram(const std::wstring& commandLine, DWORD timeoutMs, HANDL
     ::GetExitCodeProcess(process.get(), &result.exitCode);
     result.output = ReadAll(output.get());
     return result;
-}
-
-std::wstring DosPath(const std::string& unixPath) {
-    std::wstring path = L"Z:";
-    for (const char c : unixPath) {
-        path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-    }
-    return path;
-}
-
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
 }
 
 } // namespace krvn_e2e

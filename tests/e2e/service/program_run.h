@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "tests/support/environment.h"
+
 namespace krvn_e2e {
 
 struct ProgramResult {
@@ -19,8 +21,7 @@ struct ProgramResult {
 ProgramResult RunProgram(const std::wstring& commandLine, DWORD timeoutMs = 60000,
                          HANDLE token = nullptr);
 
-// The prefix's view of a Unix path (drive Z: is the Unix root).
-std::wstring DosPath(const std::string& unixPath);
-std::string Env(const char* name);
+using krvn_test::DosPath;
+using krvn_test::Env;
 
 } // namespace krvn_e2e

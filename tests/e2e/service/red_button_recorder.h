@@ -9,6 +9,7 @@
 #include "com/com_object.h"
 #include "com/interface_map.h"
 #include "contract/TolvaneLib.h"
+#include "tests/support/wait.h"
 
 namespace krvn_e2e {
 
@@ -24,14 +25,7 @@ public:
     long Presses() const { return m_presses.load(); }
 
     bool WaitForPresses(long count, DWORD timeoutMs) const {
-        const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-        while (m_presses.load() < count) {
-            if (::GetTickCount64() >= deadline) {
-                return false;
-            }
-            ::Sleep(10);
-        }
-        return true;
+        return krvn_test::WaitUntil([&] { return m_presses.load() >= count; }, timeoutMs);
     }
 
 private:

@@ -16,7 +16,7 @@
 #include "common/unique_handle.h"
 #include "tests/e2e/service/script_run.h"
 #include "tests/e2e/service/service_test.h"
-#include "tests/unit/connections/substitute_server_process.h"
+#include "tests/support/substitute_server_process.h"
 
 namespace krvn_e2e {
 namespace {

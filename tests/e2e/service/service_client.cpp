@@ -5,6 +5,7 @@
 #include "com/bstr.h"
 #include "com/result.h"
 #include "com/variant.h"
+#include "tests/support/wait.h"
 
 namespace krvn_e2e {
 
@@ -137,14 +138,7 @@ LONG ServiceClient::State() const {
 }
 
 bool ServiceClient::WaitForState(LONG state, DWORD timeoutMs) const {
-    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-    while (State() != state) {
-        if (::GetTickCount64() >= deadline) {
-            return false;
-        }
-        ::Sleep(50);
-    }
-    return true;
+    return krvn_test::WaitUntil([&] { return State() == state; }, timeoutMs, 50);
 }
 
 std::wstring ServiceClient::ComPort() const {

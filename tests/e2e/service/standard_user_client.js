@@ -6,14 +6,10 @@ var servers = new ActiveXObject("Tolvane.QNServers");
 var alarm = new ActiveXObject("Tolvane.QNAlarm");
 var listed = WScript.Arguments.Item(0), port = WScript.Arguments.Item(1);
 
-function attempt(name, action) {
-    try {
-        action();
-        WScript.Echo(name + " accepted");
-    } catch (e) {
-        WScript.Echo(name + " " + (e.number >>> 0).toString(16));
-    }
-}
+// attempt() from attempt.js beside this script.
+var files = new ActiveXObject("Scripting.FileSystemObject");
+eval(files.OpenTextFile(files.BuildPath(files.GetParentFolderName(WScript.ScriptFullName),
+                                        "attempt.js")).ReadAll());
 
 function made(address) {
     var server = new ActiveXObject("Tolvane.QNServer");

@@ -3,6 +3,7 @@
 #include <tlhelp32.h>
 
 #include "common/unique_handle.h"
+#include "tests/support/wait.h"
 
 namespace krvn_e2e {
 
@@ -56,16 +57,7 @@ DWORD ServiceState() {
 }
 
 bool WaitForServiceState(DWORD state, DWORD timeoutMs) {
-    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-    for (;;) {
-        if (ServiceState() == state) {
-            return true;
-        }
-        if (::GetTickCount64() >= deadline) {
-            return false;
-        }
-        ::Sleep(20);
-    }
+    return krvn_test::WaitUntil([state] { return ServiceState() == state; }, timeoutMs, 20);
 }
 
 ::testing::AssertionResult StopService(DWORD timeoutMs) {

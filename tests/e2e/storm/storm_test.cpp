@@ -27,15 +27,13 @@
 #include "tests/e2e/service/process_usage.h"
 #include "tests/e2e/service/script_run.h"
 #include "tests/e2e/service/service_client.h"
-#include "tests/e2e/service/virtual_button.h"
 #include "tests/e2e/storm/stored_server_list.h"
+#include "tests/support/substitute_server_process.h"
+#include "tests/support/wait.h"
 #include "tests/unit/connections/refusing_port.h"
-#include "tests/unit/connections/substitute_server_process.h"
 
 namespace krvn_e2e {
 namespace {
-
-using krvn_test::SubstituteServerProcess;
 
 // Listed before the storm and never removed: every alarm pass reaches them.
 const std::wstring kAnchors[] = {L"127.0.1.1", L"127.0.1.2"};
@@ -374,13 +372,11 @@ protected:
             }
             // An alarm from a client may come first; the period then still
             // leaves the watcher time for the press.
-            const ULONGLONG deadline = started + kWaitMs;
-            while (UnmountsAt(m_anchors, kAnchors[0]) <= before && ::GetTickCount64() < deadline) {
-                ::Sleep(20);
-            }
+            krvn_test::WaitUntil([&] { return UnmountsAt(m_anchors, kAnchors[0]) > before; },
+                                 kWaitMs, 20);
             const ULONGLONG spent = ::GetTickCount64() - started;
             if (spent < kPressPeriodMs) {
-                ::Sleep(static_cast<DWORD>(kPressPeriodMs - spent));
+                krvn_test::PauseFor(static_cast<DWORD>(kPressPeriodMs - spent));
             }
         }
         return made;
@@ -415,12 +411,10 @@ protected:
     ::testing::AssertionResult EveryPassArrived(const std::vector<size_t>& before, size_t passes) {
         for (size_t i = 0; i < 2; ++i) {
             const size_t expected = before[i] + passes;
-            const ULONGLONG deadline = ::GetTickCount64() + kWaitMs;
-            while (UnmountsAt(m_anchors, kAnchors[i]) < expected && ::GetTickCount64() < deadline) {
-                ::Sleep(50);
-            }
+            krvn_test::WaitUntil([&] { return UnmountsAt(m_anchors, kAnchors[i]) >= expected; },
+                                 kWaitMs, 50);
         }
-        ::Sleep(1000);
+        krvn_test::QuietFor(1000);
         for (size_t i = 0; i < 2; ++i) {
             const size_t got = UnmountsAt(m_anchors, kAnchors[i]) - before[i];
             if (got != passes) {
@@ -440,10 +434,10 @@ protected:
     // The service at rest: the least of a few readings, once the calls and
     // connections of the moment had time to wind down.
     ProcessUsage Usage(const char* when) const {
-        ::Sleep(1000);
+        krvn_test::SettleFor(1000);
         ProcessUsage least = MeasureProcess(m_serviceId);
         for (int reading = 1; reading < 5 && least.valid; ++reading) {
-            ::Sleep(500);
+            krvn_test::PauseFor(500);
             const ProcessUsage usage = MeasureProcess(m_serviceId);
             least.valid = usage.valid;
             least.handles = std::min(least.handles, usage.handles);

@@ -3,10 +3,11 @@
 // Runs with the vbutton fixture (tools/virtual_button/vbutton up).
 
 #include "common/unique_handle.h"
+#include "tests/support/environment.h"
+#include "tests/support/virtual_button.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 
 namespace {
@@ -14,37 +15,16 @@ namespace {
 constexpr DWORD kWaitLimitMs = 5000;
 constexpr ULONG_PTR kStatusCancelled = 0xC0000120;
 
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
-// The prefix maps drive Z: to the Unix root.
-std::wstring DosPath(const std::string& unixPath) {
-    std::wstring path = L"Z:";
-    for (const char c : unixPath) {
-        path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-    }
-    return path;
-}
-
-std::wstring StateFile(const wchar_t* name) {
-    return DosPath(Env("KRVN_VBUTTON_STATE")) + L"\\" + name;
-}
-
-bool DtrRaised() {
-    return ::GetFileAttributesW(StateFile(L"dtr").c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+using krvn_test::DosPath;
+using krvn_test::Env;
+using Button = krvn_test::VirtualButton;
 
 void Press() {
-    KRVN::unique_hfile file(::CreateFileW(StateFile(L"pressed").c_str(), GENERIC_WRITE, 0, nullptr,
-                                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(file) << ::GetLastError();
+    ASSERT_TRUE(Button::Press()) << ::GetLastError();
 }
 
 void Release() {
-    ASSERT_TRUE(::DeleteFileW(StateFile(L"pressed").c_str()) ||
-                ::GetLastError() == ERROR_FILE_NOT_FOUND);
+    ASSERT_TRUE(Button::Release());
 }
 
 // Device names are reserved in every folder, so a link is looked up by listing.
@@ -156,9 +136,9 @@ protected:
 
 TEST_F(VirtualButton, DtrFollowsTheProgramAndDsrFollowsTheButtonWhileDtrIsRaised) {
     SetDtrControl(Port(), DTR_CONTROL_DISABLE);
-    EXPECT_FALSE(DtrRaised());
+    EXPECT_FALSE(Button::DtrRaised());
     SetDtrControl(Port(), DTR_CONTROL_ENABLE);
-    EXPECT_TRUE(DtrRaised());
+    EXPECT_TRUE(Button::DtrRaised());
 
     EXPECT_FALSE(DsrOn(Port()));
     Press();
@@ -166,10 +146,10 @@ TEST_F(VirtualButton, DtrFollowsTheProgramAndDsrFollowsTheButtonWhileDtrIsRaised
 
     // Without DTR the closed button carries nothing to DSR.
     ASSERT_TRUE(::EscapeCommFunction(Port(), CLRDTR));
-    EXPECT_FALSE(DtrRaised());
+    EXPECT_FALSE(Button::DtrRaised());
     EXPECT_FALSE(DsrOn(Port()));
     ASSERT_TRUE(::EscapeCommFunction(Port(), SETDTR));
-    EXPECT_TRUE(DtrRaised());
+    EXPECT_TRUE(Button::DtrRaised());
     EXPECT_TRUE(DsrOn(Port()));
 
     Release();

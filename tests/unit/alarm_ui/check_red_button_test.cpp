@@ -5,6 +5,7 @@
 #include "alarm_ui/error_text.h"
 #include "fake_serial_port.h"
 #include "ui_test.h"
+#include "tests/support/wait.h"
 
 namespace {
 
@@ -268,7 +269,7 @@ TEST_F(CheckRedButtonTest, PressReportsRacingWithTheEndLandNowhere) {
             });
             ui::Click(dialog, round % 2 ? IDOK : IDCANCEL);
             EXPECT_TRUE(ui::WaitUntilGone(dialog));
-            ::Sleep(20);
+            krvn_test::PauseFor(20);
             stop = true;
             reporter.join();
         }

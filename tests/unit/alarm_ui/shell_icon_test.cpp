@@ -5,6 +5,7 @@
 #include "alarm_ui/shell_icon.h"
 #include "com/bstr.h"
 #include "ui_test.h"
+#include "tests/support/wait.h"
 
 namespace {
 
@@ -26,23 +27,26 @@ BOOL WINAPI RecordNotify(DWORD message, PNOTIFYICONDATAW data) {
 
 // Handles this thread's messages until the condition holds.
 bool PumpUntil(const std::function<bool()>& condition, DWORD timeoutMs = ui::kWaitMs) {
-    const DWORD start = ::GetTickCount();
-    while (!condition()) {
-        MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) {
-                ::PostQuitMessage(static_cast<int>(msg.wParam));
-                return condition();
+    bool quit = false;
+    const bool held = krvn_test::WaitUntil(
+        [&] {
+            if (condition()) {
+                return true;
             }
-            ::TranslateMessage(&msg);
-            ::DispatchMessageW(&msg);
-        }
-        if (::GetTickCount() - start > timeoutMs) {
+            MSG msg;
+            while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                if (msg.message == WM_QUIT) {
+                    ::PostQuitMessage(static_cast<int>(msg.wParam));
+                    quit = true;
+                    return true;
+                }
+                ::TranslateMessage(&msg);
+                ::DispatchMessageW(&msg);
+            }
             return false;
-        }
-        ::Sleep(5);
-    }
-    return true;
+        },
+        timeoutMs, 5);
+    return quit ? condition() : held;
 }
 
 // A state report as the service sends it, from a thread of its own.
@@ -253,7 +257,7 @@ TEST_F(ShellIconTest, ReportsRacingWithTheIconsLifeLandSafely) {
         for (int i = 0; i < 5000 && !stop; ++i) {
             ChangeIconEvents::Instance().ChangeIcon(i % 2 ? SomeConnected : AllConnected,
                                                     i % 3 ? nullptr : lost.get());
-            ::Sleep(1);
+            krvn_test::PauseFor(1);
         }
     });
     for (int round = 0; round < 3; ++round) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "window/device_context.h"
+#include "tests/support/wait.h"
 
 namespace ui {
 
@@ -52,14 +53,7 @@ std::vector<HWND> Dialogs(DWORD thread, const std::wstring& caption) {
 }
 
 bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
-    const DWORD start = ::GetTickCount();
-    while (!condition()) {
-        if (::GetTickCount() - start > timeoutMs) {
-            return false;
-        }
-        ::Sleep(10);
-    }
-    return true;
+    return krvn_test::WaitUntil(condition, timeoutMs);
 }
 
 HWND WaitForDialog(DWORD thread, const std::wstring& caption, int marker, DWORD timeoutMs) {

@@ -1,4 +1,5 @@
 #include "common/smart_thread.h"
+#include "tests/support/wait.h"
 
 #include <gtest/gtest.h>
 
@@ -38,11 +39,8 @@ public:
     using Thread::StopEvent;
 
     bool RanWithin(std::chrono::milliseconds limit) const {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (!ran && std::chrono::steady_clock::now() < end) {
-            ::Sleep(1);
-        }
-        return ran;
+        return krvn_test::WaitUntil([this] { return ran.load(); },
+                                    static_cast<DWORD>(limit.count()), 1);
     }
 
     std::vector<bool> stopSetAtEntry;

@@ -1,6 +1,7 @@
 #include "common/crit_sect.h"
 #include "common/event.h"
 #include "common/sync_guard.h"
+#include "tests/support/wait.h"
 
 #include <gtest/gtest.h>
 
@@ -34,11 +35,8 @@ public:
     }
 
     bool TakenWithin(std::chrono::milliseconds limit) const {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (!m_taken && std::chrono::steady_clock::now() < end) {
-            std::this_thread::sleep_for(1ms);
-        }
-        return m_taken;
+        return krvn_test::WaitUntil([this] { return m_taken.load(); },
+                                    static_cast<DWORD>(limit.count()), 1);
     }
 
 private:

@@ -9,8 +9,9 @@
 
 #include "config/counted_ptr.h"
 #include "connections/connector_holder.h"
+#include "tests/support/substitute_server_process.h"
+#include "tests/support/wait.h"
 #include "tests/unit/connections/refusing_port.h"
-#include "tests/unit/connections/substitute_server_process.h"
 #include "tests/unit/connections/test_environment.h"
 
 namespace krvn_test {
@@ -123,13 +124,13 @@ TEST_F(ConnectorHolderTest, SharedEntryTakesProbesAndAlarmsFromTwoThreads) {
     std::thread prober([entry] {
         for (int i = 0; i < kRounds; ++i) {
             entry->Check();
-            ::Sleep(30);
+            PauseFor(30);
         }
     });
     std::thread alarmer([entry, &alarmFailures] {
         for (int i = 0; i < kRounds; ++i) {
             alarmFailures += entry->SendAlarm() != 0;
-            ::Sleep(25);
+            PauseFor(25);
         }
     });
     prober.join();

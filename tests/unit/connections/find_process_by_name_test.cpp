@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "connections/find_process_by_name.h"
-#include "tests/unit/connections/substitute_server_process.h"
+#include "tests/support/substitute_server_process.h"
 
 namespace krvn_test {
 namespace {

@@ -13,7 +13,8 @@
 #include "common/unique_handle.h"
 #include "connections/rpc_connector.h"
 #include "connections/worker_pool.h"
-#include "tests/unit/connections/substitute_server_process.h"
+#include "tests/support/substitute_server_process.h"
+#include "tests/support/wait.h"
 #include "tests/unit/connections/test_environment.h"
 
 namespace krvn_test {
@@ -73,7 +74,7 @@ TEST_F(RpcConnectorTest, ProbeOpensAndClosesAContext) {
     EXPECT_EQ((std::vector<std::string>{"RemoteOpen", "RemoteClose"}), calls);
     EXPECT_EQ("secret", m_server.Events("RemoteOpen")[0].Field("password"));
     // Nothing is left open for the server to run down.
-    ::Sleep(1500);
+    QuietFor(1500);
     EXPECT_TRUE(m_server.Events("rundown").empty());
 }
 

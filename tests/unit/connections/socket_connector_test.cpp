@@ -10,7 +10,8 @@
 #include "com/bstr.h"
 #include "connections/socket_connector.h"
 #include "connections/unique_socket.h"
-#include "tests/unit/connections/substitute_server_process.h"
+#include "tests/support/substitute_server_process.h"
+#include "tests/support/wait.h"
 #include "tests/unit/connections/test_environment.h"
 
 namespace krvn_test {
@@ -20,14 +21,7 @@ const std::string kSecretBytes = "7073773d736563726574"; // "psw=secret"
 
 // Polls until the connector's close watcher has ended.
 bool WaitUntilDisconnected(SocketConnector& connector, DWORD timeoutMs = 5000) {
-    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-    while (connector.IsConnected()) {
-        if (::GetTickCount64() >= deadline) {
-            return false;
-        }
-        ::Sleep(20);
-    }
-    return true;
+    return WaitUntil([&] { return !connector.IsConnected(); }, timeoutMs, 20);
 }
 
 class SocketConnectorTest : public ::testing::Test {
@@ -55,7 +49,7 @@ TEST_F(SocketConnectorTest, AcceptedPasswordKeepsTheConnectionWatched) {
     EXPECT_EQ("accepted", passwords[0].Field("result"));
 
     // The connection stays open with no further traffic.
-    ::Sleep(300);
+    QuietFor(300);
     EXPECT_TRUE(connector.IsConnected());
     EXPECT_TRUE(m_server.Events("closed").empty());
     EXPECT_TRUE(m_server.Events("data").empty());
@@ -81,7 +75,7 @@ TEST_P(RefusedHandshakeTest, GivesPasswordRefusedAndClosesTheSocket) {
     ASSERT_TRUE(m_server.WaitForEvents("closed", 1));
     // An alarm has no connection to go out on.
     EXPECT_NE(0, connector.SendAlarm());
-    ::Sleep(200);
+    QuietFor(200);
     EXPECT_TRUE(m_server.Events("unmount").empty());
 }
 
@@ -196,7 +190,7 @@ TEST_F(SocketConnectorTest, AlarmsBackToBackAreEachCounted) {
         ASSERT_EQ(0, connector.SendAlarm());
     }
     EXPECT_TRUE(m_server.WaitForEvents("unmount", 20));
-    ::Sleep(200);
+    QuietFor(200);
     EXPECT_EQ(20u, m_server.Events("unmount").size());
     EXPECT_TRUE(m_server.Events("data").empty());
 }

@@ -13,7 +13,7 @@
 #include "service/alarm_manager.h"
 #include "service/com_port_waiter.h"
 #include "tests/unit/connections/refusing_port.h"
-#include "tests/unit/connections/substitute_server_process.h"
+#include "tests/support/substitute_server_process.h"
 #include "tests/unit/connections/test_environment.h"
 #include "tests/unit/service/service_test_support.h"
 
@@ -307,7 +307,7 @@ protected:
 TEST_F(CheckerRestartTest, RestartInAnUnchangedWorldNotifiesOnce) {
     m_manager.RestartChecker();
     ASSERT_TRUE(m_sink->WaitForCalls(2));
-    ::Sleep(300);
+    QuietFor(300);
     const auto calls = m_sink->Calls();
     ASSERT_EQ(2u, calls.size());
     EXPECT_EQ(AllConnected, calls[1].state);
@@ -319,7 +319,7 @@ TEST_F(CheckerRestartTest, RemovingAnUnlistedAddressStillRestartsTheChecker) {
     ASSERT_TRUE(m_tcp.Stop());
     const auto entry = m_manager.Servers().front().second;
     ASSERT_TRUE(WaitUntil([&] { return !entry->SocketTransport().IsConnected(); }));
-    ::Sleep(200);
+    QuietFor(200);
     EXPECT_EQ(1u, m_sink->CallCount());
 
     m_manager.RemoveServer(L"127.0.0.52");

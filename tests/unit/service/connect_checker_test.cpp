@@ -7,7 +7,7 @@
 
 #include "connections/unique_socket.h"
 #include "service/alarm_manager.h"
-#include "tests/unit/connections/substitute_server_process.h"
+#include "tests/support/substitute_server_process.h"
 #include "tests/unit/connections/test_environment.h"
 #include "tests/unit/service/service_test_support.h"
 
@@ -47,7 +47,7 @@ protected:
 TEST_F(ConnectCheckerTest, EmptyListNotifiesNoneConnectOnce) {
     StartWithSink();
     ExpectCall(0, NoneConnect, L"");
-    ::Sleep(kTwoTicksMs);
+    QuietFor(kTwoTicksMs);
     EXPECT_EQ(1u, m_sink->CallCount());
     EXPECT_EQ(NoneConnect, m_manager.CurrentState());
 }
@@ -74,7 +74,7 @@ TEST_F(ConnectCheckerTest, LostAndReturningServersAreReportedWhileTheStateStays)
     ExpectCall(2, SomeConnected, L"");
 
     // Nothing changes any more: the ticks go on silently.
-    ::Sleep(kTwoTicksMs);
+    QuietFor(kTwoTicksMs);
     EXPECT_EQ(3u, m_sink->CallCount());
     // An open connection is not probed again.
     EXPECT_EQ(1u, a.Events("connected").size());

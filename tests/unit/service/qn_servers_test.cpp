@@ -17,7 +17,7 @@
 #include "service/alarm_manager.h"
 #include "service/configuration_policy.h"
 #include "service/qn_alarm.h"
-#include "tests/unit/connections/substitute_server_process.h"
+#include "tests/support/substitute_server_process.h"
 #include "tests/unit/connections/test_environment.h"
 #include "tests/unit/service/service_test_support.h"
 

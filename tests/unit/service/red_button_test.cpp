@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <set>
 #include <string>
 #include <vector>
@@ -18,7 +17,10 @@
 #include "service/alarm_manager.h"
 #include "service/com_port_waiter.h"
 #include "service/qn_alarm.h"
-#include "tests/unit/connections/substitute_server_process.h"
+#include "tests/support/environment.h"
+#include "tests/support/substitute_server_process.h"
+#include "tests/support/virtual_button.h"
+#include "tests/support/wait.h"
 #include "tests/unit/connections/test_environment.h"
 #include "tests/unit/service/service_test_support.h"
 
@@ -31,39 +33,13 @@ constexpr DWORD kQuietMs = 300;
 // From DTR raised to the watcher's first wait on the port.
 constexpr DWORD kSettleMs = 100;
 
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
-std::wstring Wide(const std::string& text) {
-    return std::wstring(text.begin(), text.end());
-}
-
-// The state folder seen from Windows: drive Z: is the Unix root.
-std::wstring StateFile(const wchar_t* name) {
-    std::wstring path = L"Z:";
-    for (const char c : Env("KRVN_VBUTTON_STATE")) {
-        path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-    }
-    return path + L"\\" + name;
-}
-
-bool DtrRaised() {
-    return ::GetFileAttributesW(StateFile(L"dtr").c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 void SetButton(bool pressed) {
     if (pressed) {
-        const KRVN::unique_hfile file(::CreateFileW(StateFile(L"pressed").c_str(), GENERIC_WRITE, 0,
-                                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                                    nullptr));
-        ASSERT_TRUE(file) << ::GetLastError();
+        ASSERT_TRUE(VirtualButton::Press()) << ::GetLastError();
     } else {
-        ASSERT_TRUE(::DeleteFileW(StateFile(L"pressed").c_str()) ||
-                    ::GetLastError() == ERROR_FILE_NOT_FOUND);
+        ASSERT_TRUE(VirtualButton::Release());
     }
-    ::Sleep(kHoldMs);
+    PauseFor(kHoldMs);
 }
 
 // A press and a release: two changes of DSR.
@@ -75,7 +51,7 @@ void Click() {
 class RedButtonTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_portName = Wide(Env("KRVN_VBUTTON_PORT"));
+        m_portName = VirtualButton::Port();
         ASSERT_FALSE(m_portName.empty()) << "run with the vbutton fixture";
         SetButton(false);
         AlarmRegistry::SetCheckDelay(3600);
@@ -93,11 +69,10 @@ protected:
     // A press before the watcher waits on its port would be lost. The DTR
     // flag stays after a port is closed, so it is cleared first.
     void WatchPort(const std::wstring& name) {
-        ASSERT_TRUE(::DeleteFileW(StateFile(L"dtr").c_str()) ||
-                    ::GetLastError() == ERROR_FILE_NOT_FOUND);
+        ASSERT_TRUE(VirtualButton::ForgetDtr());
         ASSERT_EQ(S_OK, m_alarm->put_ComPort(KRVN::unique_bstr(name.c_str()).get()));
-        ASSERT_TRUE(WaitUntil(DtrRaised)) << "the watcher did not raise DTR on the open port";
-        ::Sleep(kSettleMs);
+        ASSERT_TRUE(VirtualButton::WaitForDtr(10000, kSettleMs))
+            << "the watcher did not raise DTR on the open port";
     }
 
     void TearDown() override { SetButton(false); }
@@ -106,7 +81,7 @@ protected:
     // its share.
     void ExpectAlarms(size_t count) {
         EXPECT_TRUE(m_servers.WaitForEvents("unmount", count));
-        ::Sleep(kQuietMs);
+        QuietFor(kQuietMs);
         const auto unmounts = m_servers.Events("unmount");
         EXPECT_EQ(count, unmounts.size());
         std::multiset<std::string> where;
@@ -152,7 +127,7 @@ TEST_F(RedButtonTest, SinkAndFlagDecideWhereAPressGoes) {
     EXPECT_TRUE(second->WaitForCalls(1));
     SetButton(false);
     EXPECT_TRUE(second->WaitForCalls(2));
-    ::Sleep(kQuietMs);
+    QuietFor(kQuietMs);
     EXPECT_EQ(2u, second->CallCount());
     EXPECT_EQ(0u, first->CallCount());
     EXPECT_TRUE(m_servers.Events("unmount").empty());
@@ -160,7 +135,7 @@ TEST_F(RedButtonTest, SinkAndFlagDecideWhereAPressGoes) {
     // Any value but 1 clears the flag: presses are ignored.
     ASSERT_EQ(S_OK, m_links->SetSendRedButtonCallback(2));
     Click();
-    ::Sleep(kQuietMs);
+    QuietFor(kQuietMs);
     EXPECT_EQ(2u, second->CallCount());
     EXPECT_TRUE(m_servers.Events("unmount").empty());
 
@@ -216,7 +191,7 @@ TEST_F(RedButtonTest, AClientStuckInItsSinkCannotHoldBackTheAlarm) {
     ASSERT_EQ(S_OK, m_links->Advise(recorder.get()));
     Click();
     EXPECT_TRUE(recorder->WaitForCalls(2));
-    ::Sleep(kQuietMs);
+    QuietFor(kQuietMs);
     EXPECT_EQ(4u, m_servers.Events("unmount").size());
 }
 
@@ -250,7 +225,7 @@ TEST_F(RedButtonTest, AnEmptyPortEndsTheWatcherQuietly) {
     EXPECT_EQ(L"", AlarmRegistry::ComPort());
 
     Click();
-    ::Sleep(kQuietMs);
+    QuietFor(kQuietMs);
     EXPECT_TRUE(m_servers.Events("unmount").empty());
     EXPECT_EQ(0u, m_reporter.CallCount());
 }
@@ -275,18 +250,8 @@ protected:
     // The prefix's link for COM8, in the Unix file system.
     static std::string Link() { return Env("KRVN_WINEPREFIX") + "/dosdevices/com8"; }
 
-    // Runs a Unix program to its end through Wine's own spawn.
-    static void Unix(std::vector<std::string> arguments) {
-        using SpawnFn = LONG(WINAPI*)(char* const argv[], int wait);
-        const auto spawn = reinterpret_cast<SpawnFn>(reinterpret_cast<void*>(
-            ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "__wine_unix_spawnvp")));
-        ASSERT_NE(nullptr, spawn);
-        std::vector<char*> argv;
-        for (std::string& argument : arguments) {
-            argv.push_back(argument.data());
-        }
-        argv.push_back(nullptr);
-        ASSERT_EQ(0, spawn(argv.data(), 1)) << arguments[0];
+    static void Unix(const std::vector<std::string>& arguments) {
+        ASSERT_TRUE(RunUnix(arguments)) << arguments[0];
     }
 };
 
@@ -301,21 +266,19 @@ TEST_F(MissingPortTest, IsReportedOnceAndTakenWhenItAppears) {
     EXPECT_EQ(L"3", warning.inserts[3]);
 
     // Two more tries fail alike: nothing more is reported, and nothing alarms.
-    ::Sleep(2 * ComPortWaiter::kRetryMs + kQuietMs);
+    QuietFor(2 * ComPortWaiter::kRetryMs + kQuietMs);
     EXPECT_TRUE(Watcher()->IsRunning());
     EXPECT_EQ(1u, m_reporter.CallCount());
     EXPECT_TRUE(m_servers.Events("unmount").empty());
 
-    ASSERT_TRUE(::DeleteFileW(StateFile(L"dtr").c_str()) ||
-                ::GetLastError() == ERROR_FILE_NOT_FOUND);
+    ASSERT_TRUE(VirtualButton::ForgetDtr());
     Unix({"ln", "-sfn", Env("KRVN_VBUTTON_DEVICE"), Link()});
     ASSERT_TRUE(m_reporter.WaitForCalls(2, ComPortWaiter::kRetryMs + 2000));
     const Event back = m_reporter.Events()[1];
     EXPECT_EQ(EventType::Information, back.type);
     EXPECT_EQ(MSG_PORT_WORKS_AGAIN, back.id);
     EXPECT_EQ(std::vector<std::wstring>{L"COM8"}, back.inserts);
-    ASSERT_TRUE(WaitUntil(DtrRaised));
-    ::Sleep(kSettleMs);
+    ASSERT_TRUE(VirtualButton::WaitForDtr(10000, kSettleMs));
     SetButton(true);
     ExpectAlarms(2);
 }
@@ -366,7 +329,7 @@ TEST_F(RedButtonTest, ShutdownStopsTheWatcherAndEndsTheDesktopProgram) {
     EXPECT_EQ(0xFFFFFFFFu, exitCode);
     EXPECT_TRUE(WaitUntil([&] { return !Watcher()->IsRunning(); }, 2000));
     Click();
-    ::Sleep(kQuietMs);
+    QuietFor(kQuietMs);
     EXPECT_TRUE(m_servers.Events("unmount").empty());
 }
 

@@ -112,15 +112,4 @@ KRVN::com_ptr<RedButtonRecorder> MakeRedButtonRecorder() {
     return KRVN::com_ptr<RedButtonRecorder>(KRVN::com::ComObject<RedButtonRecorder>::Make());
 }
 
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
-    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-    while (!condition()) {
-        if (::GetTickCount64() >= deadline) {
-            return false;
-        }
-        ::Sleep(10);
-    }
-    return true;
-}
-
 } // namespace krvn_test

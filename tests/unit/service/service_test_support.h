@@ -17,6 +17,7 @@
 #include "com/interface_map.h"
 #include "contract/TolvaneLib.h"
 #include "service/event_reporter.h"
+#include "tests/support/wait.h"
 
 namespace krvn_test {
 
@@ -91,8 +92,5 @@ private:
 
 KRVN::com_ptr<ChangeIconRecorder> MakeChangeIconRecorder();
 KRVN::com_ptr<RedButtonRecorder> MakeRedButtonRecorder();
-
-// Polls condition every 10 ms until it holds or timeoutMs has passed.
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
 
 } // namespace krvn_test

@@ -1,7 +1,9 @@
-#include "tests/unit/connections/substitute_server_process.h"
+#include "tests/support/substitute_server_process.h"
 
 #include <atomic>
 #include <sstream>
+
+#include "tests/support/wait.h"
 
 namespace krvn_test {
 
@@ -59,7 +61,7 @@ SubstituteServerProcess::~SubstituteServerProcess() {
         if (error != ERROR_INTERNAL_ERROR) {
             break;
         }
-        ::Sleep(200);
+        PauseFor(200);
     }
     if (!created) {
         return ::testing::AssertionFailure() << "CreateProcessW: " << error;
@@ -68,19 +70,26 @@ SubstituteServerProcess::~SubstituteServerProcess() {
     const KRVN::unique_handle thread(info.hThread);
     m_processId = info.dwProcessId;
 
-    const ULONGLONG deadline = ::GetTickCount64() + kStartTimeoutMs;
-    while (::GetTickCount64() < deadline) {
-        if (!Events("ready").empty()) {
-            return ::testing::AssertionSuccess();
-        }
-        if (::WaitForSingleObject(m_process.get(), 20) == WAIT_OBJECT_0) {
-            DWORD exitCode = 0;
-            ::GetExitCodeProcess(m_process.get(), &exitCode);
-            m_process.reset();
-            return ::testing::AssertionFailure()
-                   << "the substitute server ended with " << exitCode << "\n"
-                   << LogText();
-        }
+    bool ended = false;
+    const bool settled = WaitUntil(
+        [&] {
+            if (!Events("ready").empty()) {
+                return true;
+            }
+            ended = ::WaitForSingleObject(m_process.get(), 0) == WAIT_OBJECT_0;
+            return ended;
+        },
+        kStartTimeoutMs, 20);
+    if (settled && !ended) {
+        return ::testing::AssertionSuccess();
+    }
+    if (ended) {
+        DWORD exitCode = 0;
+        ::GetExitCodeProcess(m_process.get(), &exitCode);
+        m_process.reset();
+        return ::testing::AssertionFailure()
+               << "the substitute server ended with " << exitCode << "\n"
+               << LogText();
     }
     return ::testing::AssertionFailure() << "the substitute server is not ready\n" << LogText();
 }
@@ -160,14 +169,7 @@ std::vector<LogEvent> SubstituteServerProcess::Events(const std::string& event) 
 
 bool SubstituteServerProcess::WaitForEvents(const std::string& event, size_t count,
                                             DWORD timeoutMs) const {
-    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-    do {
-        if (Events(event).size() >= count) {
-            return true;
-        }
-        ::Sleep(20);
-    } while (::GetTickCount64() < deadline);
-    return false;
+    return WaitUntil([&] { return Events(event).size() >= count; }, timeoutMs, 20);
 }
 
 } // namespace krvn_test

@@ -1,5 +1,5 @@
 #pragma once
-// One substitute disk server process for a test: started with CreateProcess
+// One substitute disk server process for a test or a benchmark: started with CreateProcess
 // on its own log file and stop event, ready once it logged "ready", and ended
 // by its handle (stop event first, TerminateProcess if it does not obey).
 
