@@ -181,7 +181,9 @@ bool ComPortWaiter::Watch(KRVN::unique_hfile& port, FailureReport& report, DWORD
         }
         // A wait under way is what a working port looks like.
         report.Working();
+        m_waiting = true;
         const DWORD woken = ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+        m_waiting = false;
         if (woken == WAIT_OBJECT_0 + 1) {
             DWORD transferred = 0;
             if (!::GetOverlappedResult(port.get(), &overlapped, &transferred, FALSE)) {
@@ -202,6 +204,11 @@ bool ComPortWaiter::Watch(KRVN::unique_hfile& port, FailureReport& report, DWORD
         EndWait(port, overlapped);
         return false;
     }
+}
+
+bool ComPortWaiter::IsSinkCallStuck() {
+    std::lock_guard<std::mutex> hold(m_sinkLock);
+    return m_stuckCall && !m_stuckCall->IsDone();
 }
 
 void ComPortWaiter::OnPress() {

@@ -59,6 +59,14 @@ public:
     // Presses go to the stored sink only when value is 1.
     void SetForwardFlag(LONG value) noexcept { m_forward = value == 1; }
 
+    // True while a wait on the port is under way, so that a change of the
+    // button now is seen. A change while a press is being handled may be
+    // missed on a port whose driver keeps no history of its events.
+    bool IsWaitingOnPort() const noexcept { return m_waiting; }
+    // True while a call into the client has overrun its bound and not
+    // returned; presses raise the alarm meanwhile.
+    bool IsSinkCallStuck();
+
 protected:
     void Run() override;
 
@@ -91,4 +99,5 @@ private:
     // A call into the client that overran its bound, until it returns.
     std::shared_ptr<PendingResult> m_stuckCall;
     std::atomic<bool> m_forward{false};
+    std::atomic<bool> m_waiting{false};
 };

@@ -30,8 +30,6 @@ namespace {
 // How long a press is held, and how long nothing must happen after one.
 constexpr DWORD kHoldMs = 30;
 constexpr DWORD kQuietMs = 300;
-// From DTR raised to the watcher's first wait on the port.
-constexpr DWORD kSettleMs = 100;
 
 void SetButton(bool pressed) {
     if (pressed) {
@@ -71,8 +69,9 @@ protected:
     void WatchPort(const std::wstring& name) {
         ASSERT_TRUE(VirtualButton::ForgetDtr());
         ASSERT_EQ(S_OK, m_alarm->put_ComPort(KRVN::unique_bstr(name.c_str()).get()));
-        ASSERT_TRUE(VirtualButton::WaitForDtr(10000, kSettleMs))
+        ASSERT_TRUE(VirtualButton::WaitForDtr(10000, 0))
             << "the watcher did not raise DTR on the open port";
+        ASSERT_TRUE(WaitUntil([&] { return Watcher()->IsWaitingOnPort(); }, 10000));
     }
 
     void TearDown() override { SetButton(false); }
@@ -181,12 +180,14 @@ TEST_F(RedButtonTest, AClientStuckInItsSinkCannotHoldBackTheAlarm) {
     EXPECT_TRUE(m_servers.WaitForEvents("unmount", 2, 5000));
     EXPECT_LT(::GetTickCount64() - pressed, ComPortWaiter::kSinkCallBoundMs + 1000);
     // While that call is stuck, the next press goes straight to the servers.
+    ASSERT_TRUE(WaitUntil([&] { return Watcher()->IsWaitingOnPort(); }, 5000));
     SetButton(false);
     ExpectAlarms(4);
     EXPECT_EQ(1, sink->Calls());
 
     // Once the client answers again, its sink takes the presses.
     sink->LetGo();
+    ASSERT_TRUE(WaitUntil([&] { return !Watcher()->IsSinkCallStuck(); }, 5000));
     const auto recorder = MakeRedButtonRecorder();
     ASSERT_EQ(S_OK, m_links->Advise(recorder.get()));
     Click();
@@ -278,7 +279,8 @@ TEST_F(MissingPortTest, IsReportedOnceAndTakenWhenItAppears) {
     EXPECT_EQ(EventType::Information, back.type);
     EXPECT_EQ(MSG_PORT_WORKS_AGAIN, back.id);
     EXPECT_EQ(std::vector<std::wstring>{L"COM8"}, back.inserts);
-    ASSERT_TRUE(VirtualButton::WaitForDtr(10000, kSettleMs));
+    ASSERT_TRUE(VirtualButton::WaitForDtr(10000, 0));
+    ASSERT_TRUE(WaitUntil([&] { return Watcher()->IsWaitingOnPort(); }, 10000));
     SetButton(true);
     ExpectAlarms(2);
 }
