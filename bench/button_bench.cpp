@@ -226,17 +226,24 @@ double BenchButton(const SubstituteServerProcess& server, int n, int rounds,
 // Changes of the button with n connected socket servers, in turns with and
 // without an RPC server listed first that answers its probe but never an
 // order; the medians of both kinds are compared. Each press comes a pass
-// bound after the one before and once its pass is over, so the hung server
-// gets a new order at every press with it. fastMs is the press 50 ms after
-// the last (BenchButton), for reference.
+// bound after the one before and once its pass is over. Every press with the
+// hung server has one of its own, which gets a new order; it is stopped
+// before the press without it, so that it answers the orders it holds and no
+// worker of the manager stays on it. fastMs is the press 50 ms after the last
+// (BenchButton), for reference.
 bool BenchHungButton(const SubstituteServerProcess& server, int n, int rounds,
                      const std::wstring& portName, double fastMs) {
     std::unique_ptr<AlarmManager> manager;
-    // Stopped before the manager goes: it then answers the orders it holds,
-    // so no pass of the manager waits on it any more.
+    // Declared after the manager, so that it is stopped before the manager goes.
     SubstituteServerProcess hung;
-    if (const auto started = hung.Start(L"--rpc --rpc-hang alarm --password secret"); !started) {
-        std::printf("%s\n", started.message());
+    const auto startHung = [&hung] {
+        const auto started = hung.Start(L"--rpc --rpc-hang alarm --password secret");
+        if (!started) {
+            std::printf("%s\n", started.message());
+        }
+        return static_cast<bool>(started);
+    };
+    if (!startHung()) {
         return false;
     }
     manager = MakeManager(n, server.Port(), portName, true);
@@ -249,11 +256,11 @@ bool BenchHungButton(const SubstituteServerProcess& server, int n, int rounds,
     long long lastPress = NowMs();
     for (int press = 0; press < 2 * rounds; ++press) {
         const bool hungListed = press % 2 == 0;
-        if (!hungListed && !manager->RemoveServer(ServerAddress(0))) {
-            std::printf("N=%d: the hung server could not be removed\n", n);
+        if (hungListed && press > 0 && !(startHung() && Listed(*manager, ServerAddress(0), 0))) {
             return false;
         }
-        if (hungListed && press > 0 && !Listed(*manager, ServerAddress(0), 0)) {
+        if (!hungListed && !(hung.Stop() && manager->RemoveServer(ServerAddress(0)))) {
+            std::printf("N=%d: the hung server could not be stopped and removed\n", n);
             return false;
         }
         // Every press after the same quiet time.
