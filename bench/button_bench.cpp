@@ -123,6 +123,7 @@ public:
     void Report(const Event& event) override {
         if (event.id == MSG_ALARM_FINISHED) {
             ++m_passes;
+            ::SetEvent(m_passEnded.get());
         }
         if (event.id != MSG_PORT_FAILED && event.id != MSG_PORT_WORKS_AGAIN) {
             return;
@@ -137,11 +138,42 @@ public:
     // Alarm passes over so far, of every manager.
     long Passes() const { return m_passes; }
 
+    // Waits, without taking the processor from the pass, until more than
+    // passes alarm passes are over.
+    bool WaitForPassAfter(long passes, DWORD boundMs) const {
+        const ULONGLONG deadline = ::GetTickCount64() + boundMs;
+        while (m_passes == passes) {
+            const ULONGLONG now = ::GetTickCount64();
+            if (now >= deadline) {
+                return false;
+            }
+            ::WaitForSingleObject(m_passEnded.get(), static_cast<DWORD>(deadline - now));
+        }
+        return true;
+    }
+
 private:
     std::atomic<long> m_passes{0};
+    const KRVN::unique_event m_passEnded = KRVN::unique_event::create();
 };
 
 PrintedReports g_reports;
+
+// Changes the button and waits for its pass, then for count unmounts in
+// all: the log is read only once the pass is over, so that reading it does
+// not compete with the orders. The time from the change to the last
+// unmount, or -1.
+long long TimedPress(const SubstituteServerProcess& server, size_t count, DWORD passBoundMs) {
+    const long passes = g_reports.Passes();
+    const long long start = NowMs();
+    SetButton(!Pressed());
+    if (!g_reports.WaitForPassAfter(passes, passBoundMs + kWaitMs)) {
+        std::printf("the alarm pass did not end within its bound\n");
+        return -1;
+    }
+    const long long last = WaitForUnmounts(server, count);
+    return last < 0 ? -1 : last - start;
+}
 
 // A manager with n connected socket servers, watching the button's port.
 // With an RPC server listed first, that one takes the first address (it
@@ -190,16 +222,14 @@ double BenchButton(const SubstituteServerProcess& server, int n, int rounds,
     size_t expected = UnmountTimes(server).size();
     for (int round = 0; round < rounds; ++round) {
         // Press and release are both changes of DSR: each is one alarm pass.
-        for (const bool pressed : {true, false}) {
-            const long long start = NowMs();
-            SetButton(pressed);
+        for (int change = 0; change < 2; ++change) {
             expected += n;
-            const long long last = WaitForUnmounts(server, expected);
-            if (last < 0) {
+            const long long took = TimedPress(server, expected, 0);
+            if (took < 0) {
                 std::printf("N=%d: the alarm pass did not reach every server\n", n);
                 return -1;
             }
-            button.push_back(static_cast<double>(last - start));
+            button.push_back(static_cast<double>(took));
             krvn_test::PauseFor(50);
         }
         const long long start = NowMs();
@@ -265,23 +295,15 @@ bool BenchHungButton(const SubstituteServerProcess& server, int n, int rounds,
         }
         // Every press after the same quiet time.
         krvn_test::PauseFor(static_cast<DWORD>(std::max(0LL, lastPress + kPassBoundMs - NowMs())));
-        const long passes = g_reports.Passes();
-        const long long start = NowMs();
-        lastPress = start;
-        SetButton(!Pressed());
+        lastPress = NowMs();
         expected += n;
-        const long long last = WaitForUnmounts(server, expected);
-        if (last < 0) {
+        const long long took = TimedPress(server, expected, kPassBoundMs);
+        if (took < 0) {
             std::printf("N=%d, hung server %s: the alarm pass did not reach every server\n", n,
                         hungListed ? "listed" : "removed");
             return false;
         }
-        (hungListed ? with : without).push_back(static_cast<double>(last - start));
-        if (!krvn_test::WaitUntil([&] { return g_reports.Passes() != passes; },
-                                  kPassBoundMs + kWaitMs, 5)) {
-            std::printf("N=%d: the alarm pass did not end within its bound\n", n);
-            return false;
-        }
+        (hungListed ? with : without).push_back(static_cast<double>(took));
     }
     const double withMs = Median(with);
     const double withoutMs = Median(without);
