@@ -3,6 +3,7 @@
 #include <mstcpip.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
@@ -25,6 +26,23 @@ void SetKeepAlive(SOCKET socket) {
     DWORD returned = 0;
     ::WSAIoctl(socket, SIO_KEEPALIVE_VALS, &settings, sizeof settings, nullptr, 0, &returned,
                nullptr, nullptr);
+}
+
+// True when the peer has already ended the connection (its FIN or reset is
+// here): a send would still succeed locally and its bytes would be lost.
+// Looks without waiting, whether or not the close watcher has run yet.
+bool PeerHasEnded(SOCKET socket) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(socket, &readable);
+    timeval now{0, 0};
+    const int ready = ::select(0, &readable, nullptr, nullptr, &now);
+    if (ready != 1) {
+        return ready == SOCKET_ERROR;
+    }
+    char next = 0;
+    const int peeked = ::recv(socket, &next, 1, MSG_PEEK);
+    return peeked == 0 || (peeked == SOCKET_ERROR && ::WSAGetLastError() != WSAEWOULDBLOCK);
 }
 
 // Connects a non-blocking socket, waiting at most the connector's bound.
@@ -117,6 +135,7 @@ std::int32_t SocketConnector::ConnectLocked() {
 }
 
 std::int32_t SocketConnector::SendAlarm() {
+    NoticeEnd();
     const std::int32_t code = SendOnOpenConnection();
     if (code == 0 || !m_lost) {
         return code;
@@ -212,6 +231,41 @@ bool SocketConnector::SendPassword(SOCKET socket) {
         return false;
     }
     return std::memcmp(reply, "yes", 3) == 0;
+}
+
+void SocketConnector::NoticeEnd() {
+    std::lock_guard<std::mutex> hold(m_socketLock);
+    if (m_open && m_socket && PeerHasEnded(m_socket.get())) {
+        OnConnectionEnded();
+    }
+}
+
+void SocketConnector::NoticeEndedConnections(const std::vector<SocketConnector*>& connectors) {
+    for (size_t first = 0; first < connectors.size(); first += FD_SETSIZE) {
+        const size_t end = std::min(connectors.size(), first + FD_SETSIZE);
+        fd_set readable;
+        FD_ZERO(&readable);
+        std::vector<std::pair<SOCKET, SocketConnector*>> looked;
+        for (size_t i = first; i < end; ++i) {
+            const SOCKET socket =
+                connectors[i]->m_open ? connectors[i]->WatchedSocket() : INVALID_SOCKET;
+            if (socket != INVALID_SOCKET) {
+                FD_SET(socket, &readable);
+                looked.emplace_back(socket, connectors[i]);
+            }
+        }
+        timeval now{0, 0};
+        if (looked.empty() || ::select(0, &readable, nullptr, nullptr, &now) <= 0) {
+            continue;
+        }
+        // Readable is rare on an alarm connection: a FIN, a reset or stray
+        // bytes. Each is looked at again under its own lock.
+        for (const auto& [socket, connector] : looked) {
+            if (FD_ISSET(socket, &readable)) {
+                connector->NoticeEnd();
+            }
+        }
+    }
 }
 
 SOCKET SocketConnector::WatchedSocket() {

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 #include <string>
 
 #include "connections/connector.h"
@@ -52,6 +53,14 @@ public:
     // one, never connects and never blocks. 0, or an error when the order
     // must take the slow way (SendAlarm).
     std::int32_t SendOnOpenConnection();
+
+    // Marks the open connection lost when its server has already ended it
+    // (its FIN or reset is here), whether or not the close watcher has run:
+    // a send on it would still succeed and its bytes be lost.
+    void NoticeEnd();
+    // The same for many connections with one look at all of them, before
+    // orders go out on them.
+    static void NoticeEndedConnections(const std::vector<SocketConnector*>& connectors);
 
     // True while the close watcher runs: the server has not closed the
     // connection since the handshake.

@@ -201,6 +201,7 @@ std::int32_t AlarmManager::AlarmAll(const AlarmSource& source) {
     const Clock::time_point began = Clock::now();
     const ULONGLONG deadline = ::GetTickCount64() + kAlarmPassBoundMs;
     const Snapshot entries = Servers();
+    NoticeEndedConnections(entries);
     std::vector<Order> orders;
     orders.reserve(entries.size());
     std::vector<size_t> slow;
@@ -250,11 +251,21 @@ std::int32_t AlarmManager::AlarmAll(const AlarmSource& source) {
     return failed ? -1 : 0;
 }
 
+void AlarmManager::NoticeEndedConnections(const Snapshot& entries) {
+    std::vector<SocketConnector*> connections;
+    connections.reserve(entries.size());
+    for (const auto& [address, entry] : entries) {
+        connections.push_back(&entry->SocketTransport());
+    }
+    SocketConnector::NoticeEndedConnections(connections);
+}
+
 std::int32_t AlarmManager::SendAlarmTo(const std::wstring& address) {
     const Entry entry = Find(address);
     if (!entry) {
         return kNotListed;
     }
+    entry->SocketTransport().NoticeEnd();
     if (entry->SendAlarmNow()) {
         return 0;
     }

@@ -125,6 +125,9 @@ public:
     LONG ConnectCheckDelay() const noexcept { return m_connectCheckDelay; }
 
 private:
+    // Before a pass's orders go out: the connections whose servers have
+    // already ended them take a new one instead of losing the order.
+    static void NoticeEndedConnections(const Snapshot& entries);
     friend class ConnectChecker;
 
     // Winsock outlives every socket of the entries below.
