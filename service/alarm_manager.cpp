@@ -317,6 +317,10 @@ bool AlarmManager::RemoveServer(const std::wstring& address) {
 }
 
 HRESULT AlarmManager::SaveList() {
+    // One save at a time, each from a snapshot taken once the one before is
+    // written: an earlier snapshot written last would bring back a removed
+    // server, or lose an added one, at the next start.
+    std::lock_guard<std::mutex> saving(m_saveLock);
     try {
         // The snapshot keeps every entry, and so its server object, alive
         // while its record is made.

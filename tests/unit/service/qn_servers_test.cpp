@@ -6,6 +6,10 @@
 
 #include <winsock2.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include "com/bstr.h"
 #include "com/class_factory.h"
 #include "com/com_object.h"
@@ -309,6 +313,48 @@ TEST_F(QNServersTest, RemoveTakesAddressesInAnyCaseAndSaves) {
 
     EXPECT_EQ(S_OK, m_servers->Remove(KRVN::unique_bstr(L"SRV-B").get()));
     EXPECT_EQ((std::vector<std::wstring>{L"srv-a", L"SRV-C"}), StoredAddresses());
+}
+
+// Edits from several clients at once: whatever order their saves take, the
+// stored list ends as the service's own, so a restart loses no server a
+// client added and brings back none a client removed.
+TEST_F(QNServersTest, ConcurrentEditsLeaveTheStoredListAsTheServiceHasIt) {
+    constexpr int kClients = 4;
+    constexpr int kBursts = 10;
+    const auto edit = [this](bool add) {
+        // The clients start together, so their saves overlap.
+        std::atomic<int> waiting{kClients};
+        std::vector<std::thread> clients;
+        for (int client = 0; client < kClients; ++client) {
+            clients.emplace_back([this, client, add, &waiting] {
+                const std::wstring address = L"srv-" + std::to_wstring(client);
+                --waiting;
+                while (waiting.load() > 0) {
+                    std::this_thread::yield();
+                }
+                if (add) {
+                    m_servers->Add(MakeServerObject(address.c_str(), L"pw", 0).get());
+                } else {
+                    m_servers->Remove(KRVN::unique_bstr(address.c_str()).get());
+                }
+            });
+        }
+        for (auto& client : clients) {
+            client.join();
+        }
+    };
+    // A long list makes each save take a while.
+    constexpr size_t kKept = 500;
+    for (size_t k = 0; k < kKept; ++k) {
+        m_manager.AddServer(
+            MakeServerObject((L"kept-" + std::to_wstring(k)).c_str(), L"pw", 0).get());
+    }
+    for (int burst = 0; burst < kBursts; ++burst) {
+        edit(true);
+        ASSERT_EQ(kKept + kClients, StoredAddresses().size()) << "burst " << burst;
+        edit(false);
+        ASSERT_EQ(kKept, StoredAddresses().size()) << "burst " << burst;
+    }
 }
 
 TEST_F(QNServersTest, EmptyListAlarmsAndFreshStateIsUnknown) {
