@@ -320,7 +320,7 @@ HRESULT AlarmManager::SaveList() {
     // One save at a time, each from a snapshot taken once the one before is
     // written: an earlier snapshot written last would bring back a removed
     // server, or lose an added one, at the next start.
-    std::lock_guard<std::mutex> saving(m_saveLock);
+    std::lock_guard<std::mutex> saving(m_storeLock);
     try {
         // The snapshot keeps every entry, and so its server object, alive
         // while its record is made.
@@ -373,6 +373,7 @@ std::wstring AlarmManager::GetComPort() const {
 }
 
 HRESULT AlarmManager::SetComPort(const std::wstring& name) {
+    std::lock_guard<std::mutex> saving(m_storeLock);
     if (const auto watcher = PortWatcher()) {
         watcher->SetPortName(name);
     }

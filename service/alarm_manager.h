@@ -6,8 +6,9 @@
 // objects, the service host and the port watcher reach it through Instance.
 //
 // Locks, taken in this order and never the other way round:
-// - the save lock (m_saveLock): held by SaveList from its snapshot of the
-//   list until the registry has it, so saves land in the order they read;
+// - the store lock (m_storeLock): held by SaveList from its snapshot of the
+//   list until the registry has it, and by SetComPort from the watcher's
+//   name to the stored one, so saves land in the order they were made;
 // - the manager lock (m_lock): held by the checker while it records one
 //   probe's result, by insertions, and around the change-icon sink slot;
 // - the list lock (m_listLock): held only for the moment the map is read or
@@ -144,7 +145,7 @@ private:
     KRVN::CCritSect m_lock;
     mutable std::mutex m_listLock;
     std::mutex m_checkerControl;
-    std::mutex m_saveLock;
+    std::mutex m_storeLock;
     // Set once by Start; Shutdown may come from the control handler while
     // Start still runs, so both hand the watcher over under this lock.
     mutable std::mutex m_watcherLock;
