@@ -14,6 +14,9 @@ set(KRVN_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
 set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(${KRVN_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+foreach(lib gtest gtest_main gmock gmock_main)
+    target_compile_options(${lib} PRIVATE $<$<NOT:$<CONFIG:Debug>>:-g1>)
+endforeach()
 
 # The virtual red button (tools/virtual_button): its library is preloaded
 # into every Wine process of a test run, from the fixture's first command on.
@@ -30,6 +33,13 @@ set(KRVN_TEST_ENV
     "KRVN_VBUTTON_STATE=${KRVN_VBUTTON_DIR}/state"
     "KRVN_VBUTTON_DEVICE=${KRVN_VBUTTON_DIR}/state/port"
     "KRVN_VBUTTON_PORT=${KRVN_VBUTTON_PORT}")
+
+# Test code shares one precompiled header with the test support library, so
+# GoogleTest and windows.h are parsed once per build, not once per file.
+function(krvn_test_code target)
+    target_link_libraries(${target} PRIVATE GTest::gmock krvn_test_support)
+    target_precompile_headers(${target} REUSE_FROM krvn_test_support)
+endfunction()
 
 # krvn_add_test(NAME UNIT|E2E SOURCES ... [LIBS ...] [DEPENDS ...] [GUI] [VBUTTON]
 #               [COM_CLIENT] [TIMEOUT s] [LABELS ...])
@@ -60,6 +70,7 @@ function(krvn_add_test name)
         set(main GTest::gtest_main)
     endif()
     add_executable(${name} ${T_SOURCES})
+    krvn_test_code(${name})
     target_link_libraries(${name} PRIVATE ${main} GTest::gmock GTest::gtest krvn_test_support
                           ${T_LIBS} ${KRVN_WIN_LIBS})
     if(T_DEPENDS)

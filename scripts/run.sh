@@ -83,6 +83,9 @@ if [ "${1:-}" = stop ]; then
 fi
 
 "$root/scripts/setup.sh"
+# A new build tree is made for Ninja, which keeps both cores busy across
+# targets; an existing one keeps the generator it was made with.
+export CMAKE_GENERATOR=${CMAKE_GENERATOR:-Ninja}
 mkdir -p "$build"
 say "building in $build"
 cmake -S "$root" -B "$build" >"$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 1; }

@@ -3,7 +3,7 @@
 # Idempotent: installs only what is missing. Runs as root, or through sudo.
 set -eu
 packages=(
-    cmake make bc
+    cmake ninja-build make bc
     mingw-w64 mingw-w64-tools g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
     wine wine64 libwine-dev
     googletest

@@ -12,6 +12,9 @@ jobs=$(nproc 2>/dev/null || echo 2)
 "$root/scripts/layers.sh"
 
 "$root/scripts/setup.sh"
+# A new build tree is made for Ninja, which keeps both cores busy across
+# targets; an existing one keeps the generator it was made with.
+export CMAKE_GENERATOR=${CMAKE_GENERATOR:-Ninja}
 
 start=$(date +%s)
 mkdir -p "$build"
