@@ -27,26 +27,35 @@ WorkerPool& WorkerPool::Shared() {
     return *pool;
 }
 
+WorkerPool::~WorkerPool() {
+    {
+        std::lock_guard<std::mutex> hold(m_state->lock);
+        m_state->closed = true;
+    }
+    m_state->wake.notify_all();
+}
+
 std::shared_ptr<PendingResult> WorkerPool::Run(Task task) {
+    State& state = *m_state;
     Job job{std::move(task), std::make_shared<PendingResult>()};
     auto result = job.result;
-    std::unique_lock<std::mutex> hold(m_lock);
+    std::unique_lock<std::mutex> hold(state.lock);
     // Workers not running a task, and not yet claimed by a queued one, take it.
-    const bool freeWorker = m_threads - m_busy > m_jobs.size();
-    m_jobs.push_back(std::move(job));
+    const bool freeWorker = state.threads - state.busy > state.jobs.size();
+    state.jobs.push_back(std::move(job));
     if (freeWorker) {
         hold.unlock();
-        m_wake.notify_one();
+        state.wake.notify_one();
         return result;
     }
-    ++m_threads;
+    ++state.threads;
     try {
-        std::thread(&WorkerPool::Work, this).detach();
+        std::thread(&WorkerPool::Work, m_state).detach();
     } catch (const std::system_error&) {
-        --m_threads;
+        --state.threads;
         // Nobody took a job while the lock was held: ours is still the last.
-        Job own = std::move(m_jobs.back());
-        m_jobs.pop_back();
+        Job own = std::move(state.jobs.back());
+        state.jobs.pop_back();
         hold.unlock();
         own.result->Complete(Execute(own.task));
     }
@@ -54,31 +63,40 @@ std::shared_ptr<PendingResult> WorkerPool::Run(Task task) {
 }
 
 size_t WorkerPool::ThreadCount() const {
-    std::lock_guard<std::mutex> hold(m_lock);
-    return m_threads;
+    std::lock_guard<std::mutex> hold(m_state->lock);
+    return m_state->threads;
 }
 
-void WorkerPool::Work() {
+// The worker holds its own reference to the state: the pool may go away
+// while it runs.
+void WorkerPool::Work(std::shared_ptr<State> shared) {
+    State& state = *shared;
     const KRVN::unique_couninitialize apartment(COINIT_MULTITHREADED);
-    std::unique_lock<std::mutex> hold(m_lock);
+    std::unique_lock<std::mutex> hold(state.lock);
     for (;;) {
-        if (m_jobs.empty() && !m_wake.wait_for(hold, std::chrono::milliseconds(kIdleMs),
-                                               [this] { return !m_jobs.empty(); })) {
-            if (m_threads <= kKeptWorkers) {
+        if (state.jobs.empty() &&
+            !state.wake.wait_for(hold, std::chrono::milliseconds(kIdleMs),
+                                 [&state] { return !state.jobs.empty() || state.closed; })) {
+            if (state.threads <= kKeptWorkers) {
                 continue;
             }
-            --m_threads;
+            --state.threads;
             return;
         }
-        Job job = std::move(m_jobs.front());
-        m_jobs.pop_front();
-        ++m_busy;
+        if (state.jobs.empty()) {
+            // Woken by the pool's end with nothing left to do.
+            --state.threads;
+            return;
+        }
+        Job job = std::move(state.jobs.front());
+        state.jobs.pop_front();
+        ++state.busy;
         hold.unlock();
         const std::int32_t result = Execute(job.task);
         hold.lock();
         // Free again before the caller wakes, so its next task finds this
         // worker instead of making another.
-        --m_busy;
+        --state.busy;
         job.result->Complete(result);
     }
 }

@@ -5,7 +5,8 @@
 // the few kept that stay idle end after a while. Each worker is in the multithreaded apartment.
 //
 // A task must own whatever it uses (copies, shared references): its caller
-// may stop waiting for it and go away first.
+// may stop waiting for it and go away first. So may the pool: its workers
+// share its state, finish what was queued, and then end.
 
 #include <condition_variable>
 #include <cstdint>
@@ -33,6 +34,7 @@ public:
     static WorkerPool& Shared();
 
     WorkerPool() = default;
+    ~WorkerPool();
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
 
@@ -49,12 +51,18 @@ private:
         std::shared_ptr<PendingResult> result;
     };
 
-    void Work();
+    struct State {
+        mutable std::mutex lock;
+        std::condition_variable wake;
+        std::deque<Job> jobs;
+        size_t threads = 0;
+        // Workers running a task now.
+        size_t busy = 0;
+        // The pool is gone: workers end once the queue is empty.
+        bool closed = false;
+    };
 
-    mutable std::mutex m_lock;
-    std::condition_variable m_wake;
-    std::deque<Job> m_jobs;
-    size_t m_threads = 0;
-    // Workers running a task now.
-    size_t m_busy = 0;
+    static void Work(std::shared_ptr<State> state);
+
+    const std::shared_ptr<State> m_state = std::make_shared<State>();
 };
