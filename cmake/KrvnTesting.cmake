@@ -37,7 +37,7 @@ set(KRVN_TEST_ENV
 # Test code shares one precompiled header with the test support library, so
 # GoogleTest and windows.h are parsed once per build, not once per file.
 function(krvn_test_code target)
-    target_link_libraries(${target} PRIVATE GTest::gmock krvn_test_support)
+    target_link_libraries(${target} PRIVATE krvn_test_support)
     target_precompile_headers(${target} REUSE_FROM krvn_test_support)
 endfunction()
 
@@ -71,8 +71,7 @@ function(krvn_add_test name)
     endif()
     add_executable(${name} ${T_SOURCES})
     krvn_test_code(${name})
-    target_link_libraries(${name} PRIVATE ${main} GTest::gmock GTest::gtest krvn_test_support
-                          ${T_LIBS} ${KRVN_WIN_LIBS})
+    target_link_libraries(${name} PRIVATE ${main} ${T_LIBS} ${KRVN_WIN_LIBS})
     if(T_DEPENDS)
         add_dependencies(${name} ${T_DEPENDS})
     endif()
