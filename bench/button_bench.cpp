@@ -358,7 +358,7 @@ bool BenchTick(const SubstituteServerProcess& server, int ticks, const std::wstr
 int wmain(int argc, wchar_t** argv) {
     std::wstring portName = VirtualButton::Port();
     if (portName.empty()) {
-        portName = L"COM7";
+        portName = L"COM12";
     }
     int rounds = 5;
     int ticks = 101;

@@ -26,7 +26,7 @@ export KRVN_BUILD_DIR=$build
 export KRVN_VBUTTON_LIB=$build/vbutton/libvbutton.so
 export KRVN_VBUTTON_STATE=$build/vbutton/state
 export KRVN_VBUTTON_DEVICE=$KRVN_VBUTTON_STATE/port
-export KRVN_VBUTTON_PORT=COM7
+export KRVN_VBUTTON_PORT=COM12
 cmake --build "$build" -j2 --target alarm_bench button_bench vbutton_preload >/dev/null
 "$root/scripts/wine-prefix.sh" down >/dev/null
 "$root/scripts/wine-prefix.sh" up >/dev/null

@@ -12,7 +12,7 @@ export KRVN_WINEPREFIX=$build/bench-prefix
 export KRVN_VBUTTON_LIB=$build/vbutton/libvbutton.so
 export KRVN_VBUTTON_STATE=$build/bench/vbutton
 export KRVN_VBUTTON_DEVICE=$build/bench/vbutton/port
-export KRVN_VBUTTON_PORT=COM7
+export KRVN_VBUTTON_PORT=COM12
 cmake --build "$build" -j2 --target service_bench Tolvane substitute_server vbutton_preload >/dev/null
 vbutton=$root/tools/virtual_button/vbutton
 # The button's library must be in the prefix's processes from the first on.

@@ -21,7 +21,7 @@ endforeach()
 # The virtual red button (tools/virtual_button): its library is preloaded
 # into every Wine process of a test run, from the fixture's first command on.
 set(KRVN_VBUTTON_DIR ${CMAKE_BINARY_DIR}/vbutton)
-set(KRVN_VBUTTON_PORT COM7 CACHE STRING "COM port behind which the tests' virtual red button sits")
+set(KRVN_VBUTTON_PORT COM12 CACHE STRING "COM port behind which the tests' virtual red button sits")
 
 # Environment every Wine-run test sees.
 set(KRVN_TEST_ENV

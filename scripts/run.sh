@@ -13,7 +13,7 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${KRVN_BUILD_DIR:-$root/build}
 run=$build/run
-port=COM7
+port=COM12
 password=demo
 # Display for the tray program when the caller has none.
 xvfb_display=98

@@ -1,6 +1,7 @@
 #include "service/com_port_waiter.h"
 
 #include "com/unique_couninitialize.h"
+#include "common/serial_port_path.h"
 #include "common/unique_handle.h"
 #include "connections/worker_pool.h"
 #include "service/alarm_manager.h"
@@ -23,12 +24,13 @@ constexpr DWORD kOpenFlags = FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECU
 // changes reported, or an empty handle and the error of the call that failed.
 //
 // Read and write access is asked for although the watcher does neither:
-// Wine refuses every comm call on a handle opened for SYNCHRONIZE alone, and
-// on Windows a serial port is held exclusively whatever the access.
+// Wine refuses every comm call on a handle opened for SYNCHRONIZE alone.
+// A communications device is opened without sharing, as CreateFileW
+// requires of one.
 KRVN::unique_hfile OpenPort(const std::wstring& name, DWORD& error) {
-    KRVN::unique_hfile port(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                          FILE_SHARE_READ, nullptr, OPEN_EXISTING, kOpenFlags,
-                                          nullptr));
+    KRVN::unique_hfile port(::CreateFileW(KRVN::SerialPortPath(name).c_str(),
+                                          GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                          kOpenFlags, nullptr));
     if (port) {
         DCB control{};
         control.DCBlength = sizeof control;

@@ -42,9 +42,9 @@ public:
     // Between a failure of the port and the next try.
     static constexpr DWORD kRetryMs = 3000;
 
-    // name is passed unchanged to CreateFileW ("COM1"); presses without a
-    // sink go to manager's AlarmAll; the port's failures go to reporter,
-    // which outlives the watcher's thread.
+    // name is the port as the user wrote it ("COM12"), opened by its device
+    // path; presses without a sink go to manager's AlarmAll; the port's
+    // failures go to reporter, which outlives the watcher's thread.
     ComPortWaiter(std::wstring name, AlarmManager& manager, EventReporter& reporter);
 
     std::wstring PortName() const;
