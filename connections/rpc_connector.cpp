@@ -11,8 +11,9 @@
 
 namespace {
 
-// All token access rights as the NT 5 headers define them.
-constexpr DWORD kTokenAllAccess = TOKEN_ALL_ACCESS_P | TOKEN_ADJUST_SESSIONID;
+// What ImpersonateLoggedOnUser needs of the desktop user's token (a primary
+// token wants query and duplicate access), and nothing more.
+constexpr DWORD kTokenAccess = TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_IMPERSONATE;
 // WTSGetActiveConsoleSessionId's answer while no session is at the console.
 constexpr DWORD kNoConsoleSession = 0xFFFFFFFF;
 
@@ -223,9 +224,11 @@ RpcConnector::Token RpcConnector::UserToken() {
     if (console == kNoConsoleSession) {
         return nullptr;
     }
-    KRVN::unique_handle shell = FindProcessByName(L"explorer.exe", console);
+    // Enough to open its token and to see it end at logoff.
+    KRVN::unique_handle shell = FindProcessByName(L"explorer.exe", console,
+                                                  PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE);
     KRVN::unique_handle found;
-    if (!shell || !::OpenProcessToken(shell.get(), kTokenAllAccess, found.put())) {
+    if (!shell || !::OpenProcessToken(shell.get(), kTokenAccess, found.put())) {
         // Nobody logged on: the operation runs as the service.
         return nullptr;
     }

@@ -12,7 +12,6 @@
 #include "config/alarm_key_security.h"
 #include "config/registry_store.h"
 #include "connections/configuration_gate.h"
-#include "connections/find_process_by_name.h"
 #include "connections/qn_server.h"
 #include "connections/server_alarm_route.h"
 #include "connections/worker_pool.h"
@@ -22,9 +21,6 @@
 #include "service/event_reporter.h"
 
 namespace {
-
-// Exit code of the desktop program when the service ends it.
-constexpr UINT kDesktopExitCode = 0xFFFFFFFF;
 
 // The object's IQNServer and its Address (a null Address reads as empty),
 // or a null interface when the object has none.
@@ -160,6 +156,7 @@ void AlarmManager::Start(EventReporter& reporter) {
         std::swprintf(code, std::size(code), L"%#lx", static_cast<unsigned long>(protection));
         reporter.Report({EventType::Warning, MSG_SETTINGS_KEY_NOT_PRIVATE, {code}});
     }
+    m_desktop.PrepareCloseRequest();
     LoadList();
     KRVN::LoadConnectCheckDelay(m_connectCheckDelay);
     const std::wstring portName = KRVN::LoadComPort();
@@ -188,9 +185,7 @@ void AlarmManager::Shutdown() {
     if (watcher) {
         watcher->Stop(false);
     }
-    if (const KRVN::unique_handle desktop = FindProcessByName(L"Alarm.exe")) {
-        ::TerminateProcess(desktop.get(), kDesktopExitCode);
-    }
+    m_desktop.Close();
 }
 
 void AlarmManager::Report(Event event) {

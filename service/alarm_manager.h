@@ -41,6 +41,7 @@
 #include "contract/TolvaneLib.h"
 #include "service/alarm_pass_events.h"
 #include "service/connect_checker.h"
+#include "service/desktop_program.h"
 #include "service/event_queue.h"
 
 class ComPortWaiter;
@@ -75,8 +76,8 @@ public:
     // Writes event after everything reported before, on a worker: the
     // caller never waits for the event log.
     void Report(Event event);
-    // Asks the port watcher to stop (without waiting) and ends the desktop
-    // program "Alarm.exe" if one runs.
+    // Asks the port watcher to stop (without waiting) and closes our desktop
+    // program "Alarm.exe" if one runs (desktop_program.h).
     void Shutdown();
 
     // One bound for a whole alarm pass (and for one server's alarm): a
@@ -151,6 +152,7 @@ private:
     mutable std::mutex m_watcherLock;
     KRVN::CountedPtr<ComPortWaiter> m_portWatcher;
     bool m_shutDown = false;
+    DesktopProgram m_desktop;
     LONG m_connectCheckDelay = kDefaultConnectCheckDelay;
 
     // Numbers the passes in their events.

@@ -14,6 +14,8 @@ add_library(krvn_service_host STATIC
     ${dir}/service_app_id.h
     ${dir}/service_installer.cpp
     ${dir}/service_installer.h
+    ${dir}/service_status.cpp
+    ${dir}/service_status.h
     ${dir}/shutdown_monitor.cpp
     ${dir}/shutdown_monitor.h
     ${dir}/tolvane_module.cpp

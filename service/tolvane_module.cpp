@@ -29,9 +29,6 @@ std::wstring LoadServiceName() {
 CTolvaneModule::CTolvaneModule()
     : m_serviceName(LoadServiceName()), m_log(m_serviceName), m_installer(m_serviceName) {
     g_module = this;
-    m_status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-    m_status.dwCurrentState = SERVICE_STOPPED;
-    m_status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
 }
 
 CTolvaneModule::~CTolvaneModule() {
@@ -109,11 +106,12 @@ HRESULT CTolvaneModule::Start() {
     if (m_isService) {
         std::wstring name = m_serviceName;
         SERVICE_TABLE_ENTRYW table[] = {{name.data(), &ServiceMainEntry}, {nullptr, nullptr}};
+        // A dispatcher that cannot connect (a start by hand) ends the program
+        // with its error as it stands.
         if (!::StartServiceCtrlDispatcherW(table)) {
-            SetExitCode(static_cast<HRESULT>(::GetLastError()));
+            return static_cast<HRESULT>(::GetLastError());
         }
-        std::lock_guard<std::mutex> hold(m_statusLock);
-        return static_cast<HRESULT>(m_status.dwWin32ExitCode);
+        return m_serviceResult;
     }
     const KRVN::unique_couninitialize com(COINIT_MULTITHREADED);
     KRVN_RETURN_IF_FAILED(com.result());
@@ -130,7 +128,7 @@ HRESULT CTolvaneModule::Run() {
     if (hr == S_OK) {
         if (m_isService) {
             m_log.Report({EventType::Information, MSG_SERVICE_STARTED, {}});
-            SetServiceStatus(SERVICE_RUNNING);
+            m_status.ReportRunning();
         }
         while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
             ::TranslateMessage(&message);
@@ -201,18 +199,21 @@ HRESULT CTolvaneModule::WatchForShutdown() {
 }
 
 void CTolvaneModule::ServiceMain() {
-    m_statusHandle = ::RegisterServiceCtrlHandlerW(m_serviceName.c_str(), &HandlerEntry);
-    if (!m_statusHandle) {
+    const SERVICE_STATUS_HANDLE handle =
+        ::RegisterServiceCtrlHandlerW(m_serviceName.c_str(), &HandlerEntry);
+    if (!handle) {
         m_log.Report({EventType::Error, MSG_HANDLER_NOT_INSTALLED, {}});
         return;
     }
-    SetServiceStatus(SERVICE_START_PENDING);
+    m_status.Attach(handle);
+    m_status.ReportPending(SERVICE_START_PENDING, kStartWaitHintMs);
+    HRESULT result = S_OK;
     {
         const KRVN::unique_couninitialize com(COINIT_MULTITHREADED);
-        SetExitCode(com ? Run() : com.result());
+        result = com ? Run() : com.result();
     }
-    SetServiceStatus(SERVICE_STOPPED);
-    m_log.Report({EventType::Information, MSG_SERVICE_STOPPED, {}});
+    m_serviceResult = result;
+    m_status.ReportStopped(result, m_log, {EventType::Information, MSG_SERVICE_STOPPED, {}});
 }
 
 void CTolvaneModule::Handler(DWORD control) {
@@ -238,19 +239,8 @@ void CTolvaneModule::OnStop() {
         AlarmManager::Instance().Shutdown();
     } catch (...) {
     }
-    SetServiceStatus(SERVICE_STOP_PENDING);
+    m_status.ReportPending(SERVICE_STOP_PENDING, kStopWaitHintMs);
     ::PostThreadMessageW(m_loopThreadId, WM_QUIT, 0, 0);
-}
-
-void CTolvaneModule::SetServiceStatus(DWORD state) {
-    std::lock_guard<std::mutex> hold(m_statusLock);
-    m_status.dwCurrentState = state;
-    ::SetServiceStatus(m_statusHandle, &m_status);
-}
-
-void CTolvaneModule::SetExitCode(HRESULT hr) {
-    std::lock_guard<std::mutex> hold(m_statusLock);
-    m_status.dwWin32ExitCode = static_cast<DWORD>(hr);
 }
 
 void WINAPI CTolvaneModule::ServiceMainEntry(DWORD, LPWSTR*) {

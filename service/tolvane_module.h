@@ -20,6 +20,7 @@
 #include "service/command_line.h"
 #include "service/event_log.h"
 #include "service/service_installer.h"
+#include "service/service_status.h"
 #include "service/shutdown_monitor.h"
 
 class CTolvaneModule {
@@ -32,6 +33,10 @@ public:
     // gone, and pauses once more after revoking its class objects.
     static constexpr DWORD kShutdownWaitMs = 5000;
     static constexpr DWORD kPauseMs = 1000;
+    // How long the service manager is told a start, or a stop once the
+    // desktop program has gone, may take before the next report.
+    static constexpr DWORD kStartWaitHintMs = 10000;
+    static constexpr DWORD kStopWaitHintMs = 10000;
 
     // There is one module per process: the service manager's callbacks find it.
     CTolvaneModule();
@@ -66,8 +71,6 @@ private:
     void ServiceMain();
     void Handler(DWORD control);
     void OnStop();
-    void SetServiceStatus(DWORD state);
-    void SetExitCode(HRESULT hr);
 
     static void WINAPI ServiceMainEntry(DWORD argc, LPWSTR* argv);
     static void WINAPI HandlerEntry(DWORD control);
@@ -81,8 +84,7 @@ private:
     bool m_isService = true;
     // The thread that runs the message loop; the stop hook posts its quit there.
     std::atomic<DWORD> m_loopThreadId{0};
-    // The handler thread and the service thread both report the status.
-    std::mutex m_statusLock;
-    SERVICE_STATUS_HANDLE m_statusHandle = nullptr;
-    SERVICE_STATUS m_status{};
+    ServiceStatus m_status;
+    // The run's result under the service manager, the program's exit code.
+    std::atomic<HRESULT> m_serviceResult{S_OK};
 };

@@ -302,8 +302,7 @@ private:
     std::atomic<bool> m_desktopEndedFirst{false};
 };
 
-KRVN::unique_handle StartStandInDesktop() {
-    std::wstring line = L"\"" KRVN_ALARM_STAND_IN L"\" --lifetime 120";
+KRVN::unique_handle StartProgram(std::wstring line) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
@@ -316,7 +315,7 @@ KRVN::unique_handle StartStandInDesktop() {
     return KRVN::unique_handle(info.hProcess);
 }
 
-TEST_F(ServiceHost, ClientActivationStartsTheServiceAndTheStopEndsTheDesktopProgram) {
+TEST_F(ServiceHost, ClientActivationStartsTheServiceAndTheStopClosesOnlyItsOwnDesktopProgram) {
     ASSERT_TRUE(Tolvane(L"-Service"));
     ASSERT_EQ(static_cast<DWORD>(SERVICE_STOPPED), ServiceState());
 
@@ -326,8 +325,13 @@ TEST_F(ServiceHost, ClientActivationStartsTheServiceAndTheStopEndsTheDesktopProg
     eConnectState state = AllConnected;
     EXPECT_EQ(S_OK, servers->get_State(&state));
 
-    const KRVN::unique_handle desktop = StartStandInDesktop();
-    ASSERT_TRUE(desktop);
+    // Beside Tolvane.exe, closing when asked as Alarm.exe does; and one of the
+    // same name in another folder, which is not the service's to end.
+    const KRVN::unique_handle desktop =
+        StartProgram(L"\"" KRVN_ALARM_STAND_IN L"\" --stop-event Global\\KRVN_Alrm_Close "
+                     L"--lifetime 120");
+    const KRVN::unique_handle other = StartProgram(L"\"" KRVN_ALARM_ELSEWHERE L"\" --lifetime 120");
+    ASSERT_TRUE(desktop && other);
     ASSERT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(desktop.get(), 500))
         << "the stand-in Alarm.exe runs";
 
@@ -339,9 +343,11 @@ TEST_F(ServiceHost, ClientActivationStartsTheServiceAndTheStopEndsTheDesktopProg
     EXPECT_TRUE(watcher.DesktopEndedFirst())
         << "state " << watcher.LeftRunningFor() << " reported while Alarm.exe still ran";
     ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(desktop.get(), 5000));
-    DWORD exitCode = 0;
+    DWORD exitCode = 1;
     ::GetExitCodeProcess(desktop.get(), &exitCode);
-    EXPECT_EQ(0xFFFFFFFFu, exitCode);
+    EXPECT_EQ(0u, exitCode) << "closed on request, not ended";
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(other.get(), 0));
+    ::TerminateProcess(other.get(), 0);
     EXPECT_EQ("STOPPED", ScState());
     servers.reset();
 

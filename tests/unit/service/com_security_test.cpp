@@ -22,6 +22,8 @@ struct SecurityCall {
     DWORD impLevel = 0;
     DWORD capabilities = 0;
     bool extraArguments = false;
+    bool valid = false;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
 };
 
 SecurityCall g_seen;
@@ -31,6 +33,9 @@ HRESULT WINAPI RecordSecurity(PSECURITY_DESCRIPTOR descriptor, LONG authServices
                               DWORD authnLevel, DWORD impLevel, void* authList, DWORD capabilities,
                               void* reserved3) {
     ++g_seen.calls;
+    DWORD revision = 0;
+    g_seen.valid = ::IsValidSecurityDescriptor(descriptor) &&
+                   ::GetSecurityDescriptorControl(descriptor, &g_seen.control, &revision);
     wchar_t* text = nullptr;
     const SECURITY_INFORMATION parts =
         OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
@@ -59,6 +64,10 @@ TEST(ComSecurityTest, OnlyLocalSystemAdministratorsAndInteractiveUsersAndNoDeleg
     EXPECT_EQ(static_cast<DWORD>(EOAC_SECURE_REFS | EOAC_DISABLE_AAA | EOAC_NO_CUSTOM_MARSHAL),
               g_seen.capabilities);
     EXPECT_FALSE(g_seen.extraArguments);
+    // Windows refuses a self-relative descriptor here; Wine takes any.
+    ASSERT_TRUE(g_seen.valid);
+    EXPECT_EQ(0, g_seen.control & SE_SELF_RELATIVE);
+    EXPECT_NE(0, g_seen.control & SE_DACL_PRESENT);
 }
 
 } // namespace

@@ -16,6 +16,7 @@
 #include "common/unique_handle.h"
 #include "service/alarm_manager.h"
 #include "service/com_port_waiter.h"
+#include "service/desktop_program.h"
 #include "service/qn_alarm.h"
 #include "tests/support/environment.h"
 #include "tests/support/substitute_server_process.h"
@@ -299,36 +300,68 @@ TEST_F(MissingPortTest, ANewNameOrAStopEndsThePauseBetweenTries) {
     EXPECT_EQ(2u, m_reporter.CallCount());
 }
 
-TEST_F(RedButtonTest, ShutdownStopsTheWatcherAndEndsTheDesktopProgram) {
-    // Any program named Alarm.exe stands for the desktop program.
+// A copy of the substitute server named Alarm.exe in folder, running; it
+// does not listen for the close request, so only an end can stop it.
+class StandInDesktop {
+public:
+    explicit StandInDesktop(std::wstring folder)
+        : m_folder(std::move(folder)), m_program(m_folder + L"\\Alarm.exe") {}
+    ~StandInDesktop() {
+        if (m_process) {
+            ::TerminateProcess(m_process.get(), 1);
+            ::WaitForSingleObject(m_process.get(), 5000);
+        }
+        ::DeleteFileW(m_program.c_str());
+        ::DeleteFileW((m_folder + L"\\desktop.log").c_str());
+        ::RemoveDirectoryW(m_folder.c_str());
+    }
+
+    bool Start() {
+        ::CreateDirectoryW(m_folder.c_str(), nullptr);
+        if (!::CopyFileW(KRVN_SUBSTITUTE_SERVER, m_program.c_str(), FALSE)) {
+            return false;
+        }
+        std::wstring commandLine = L"\"" + m_program + L"\" --log \"" + m_folder +
+                                   L"\\desktop.log\" --listen 127.0.0.119:0 --lifetime 60";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                              nullptr, &startup, &info)) {
+            return false;
+        }
+        m_process.reset(info.hProcess);
+        const KRVN::unique_handle thread(info.hThread);
+        return ::WaitForSingleObject(m_process.get(), 500) == WAIT_TIMEOUT;
+    }
+    HANDLE Process() const { return m_process.get(); }
+
+private:
+    std::wstring m_folder;
+    std::wstring m_program;
+    KRVN::unique_handle m_process;
+};
+
+TEST_F(RedButtonTest, ShutdownStopsTheWatcherAndEndsOnlyTheDesktopProgramOfItsOwnFolder) {
+    // This test program's folder stands for the service's; a program of the
+    // same name elsewhere is somebody else's.
     wchar_t temp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, temp);
-    const std::wstring folder =
-        std::wstring(temp) + L"krvn-shutdown-" + std::to_wstring(::GetCurrentProcessId());
-    const std::wstring program = folder + L"\\Alarm.exe";
-    ::CreateDirectoryW(folder.c_str(), nullptr);
-    ASSERT_TRUE(::CopyFileW(KRVN_SUBSTITUTE_SERVER, program.c_str(), FALSE)) << ::GetLastError();
-    const auto cleanUp = KRVN::scope_exit([&] {
-        ::DeleteFileW(program.c_str());
-        ::DeleteFileW((folder + L"\\desktop.log").c_str());
-        ::RemoveDirectoryW(folder.c_str());
-    });
-    std::wstring commandLine = L"\"" + program + L"\" --log \"" + folder +
-                               L"\\desktop.log\" --listen 127.0.0.119:0 --lifetime 60";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    ASSERT_TRUE(::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                 nullptr, &startup, &info));
-    const KRVN::unique_handle process(info.hProcess);
-    const KRVN::unique_handle thread(info.hThread);
-    ASSERT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(process.get(), 500));
+    StandInDesktop ours(DesktopProgram::ProgramFolder());
+    StandInDesktop elsewhere(std::wstring(temp) + L"krvn-shutdown-" +
+                             std::to_wstring(::GetCurrentProcessId()));
+    ASSERT_TRUE(ours.Start());
+    ASSERT_TRUE(elsewhere.Start());
 
+    const ULONGLONG began = ::GetTickCount64();
     m_manager.Shutdown();
-    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process.get(), 5000));
+    // Asked first, and ended once its time to close is over.
+    EXPECT_GE(::GetTickCount64() - began, DesktopProgram::kCloseBoundMs - 100);
+    ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(ours.Process(), 5000));
     DWORD exitCode = 0;
-    ::GetExitCodeProcess(process.get(), &exitCode);
-    EXPECT_EQ(0xFFFFFFFFu, exitCode);
+    ::GetExitCodeProcess(ours.Process(), &exitCode);
+    EXPECT_EQ(DesktopProgram::kEndedExitCode, exitCode);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(elsewhere.Process(), 0));
     EXPECT_TRUE(WaitUntil([&] { return !Watcher()->IsRunning(); }, 2000));
     Click();
     QuietFor(kQuietMs);
