@@ -35,9 +35,17 @@ std::wstring CommandPath(const std::wstring& path) {
     return path.find(L' ') == std::wstring::npos ? path : L"\"" + path + L"\"";
 }
 
+// The machine's class registrations themselves. HKEY_CLASSES_ROOT merges in
+// the caller's own classes: a process that is not the interactive user's (a
+// package's custom action, the service) must not use it, and a key that
+// exists under the user's classes would take a write meant for the machine.
+std::wstring MachinePath(const std::wstring& path) {
+    return L"SOFTWARE\\Classes\\" + path;
+}
+
 HRESULT CreateKey(const std::wstring& path, unique_hkey& key) noexcept {
-    return FromStatus(::RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0,
-                                        KEY_READ | KEY_WRITE, nullptr, key.put(), nullptr));
+    return FromStatus(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, MachinePath(path).c_str(), 0, nullptr,
+                                        0, KEY_READ | KEY_WRITE, nullptr, key.put(), nullptr));
 }
 
 // name null is the key's default value.
@@ -66,7 +74,7 @@ HRESULT WriteKey(const std::wstring& path, const std::wstring& defaultValue) noe
 }
 
 HRESULT DeleteTree(const std::wstring& path) noexcept {
-    return FromRemoval(::RegDeleteTreeW(HKEY_CLASSES_ROOT, path.c_str()));
+    return FromRemoval(::RegDeleteTreeW(HKEY_LOCAL_MACHINE, MachinePath(path).c_str()));
 }
 
 // Keeps the first failure while the caller goes on.
@@ -158,8 +166,9 @@ HRESULT Registrar::SetLocalService(const std::wstring& serviceName) const noexce
 HRESULT Registrar::DeleteLocalService() const noexcept {
     try {
         unique_hkey key;
-        const LSTATUS opened = ::RegOpenKeyExW(HKEY_CLASSES_ROOT, AppIdPath(m_server.appId).c_str(),
-                                               0, KEY_SET_VALUE, key.put());
+        const LSTATUS opened =
+            ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, MachinePath(AppIdPath(m_server.appId)).c_str(), 0,
+                            KEY_SET_VALUE, key.put());
         if (opened != ERROR_SUCCESS) {
             return FromRemoval(opened);
         }
@@ -171,16 +180,16 @@ HRESULT Registrar::DeleteLocalService() const noexcept {
 HRESULT Registrar::GetLocalService(std::wstring& serviceName) const noexcept {
     try {
         serviceName.clear();
-        const std::wstring path = AppIdPath(m_server.appId);
+        const std::wstring path = MachinePath(AppIdPath(m_server.appId));
         DWORD bytes = 0;
-        LSTATUS status = ::RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), L"LocalService",
+        LSTATUS status = ::RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), L"LocalService",
                                         RRF_RT_REG_SZ, nullptr, nullptr, &bytes);
         if (status == ERROR_FILE_NOT_FOUND) {
             return S_FALSE;
         }
         KRVN_RETURN_IF_FAILED(FromStatus(status));
         std::wstring value(bytes / sizeof(wchar_t), L'\0');
-        status = ::RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), L"LocalService", RRF_RT_REG_SZ,
+        status = ::RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), L"LocalService", RRF_RT_REG_SZ,
                                 nullptr, value.data(), &bytes);
         KRVN_RETURN_IF_FAILED(FromStatus(status));
         value.resize(bytes / sizeof(wchar_t));
@@ -238,8 +247,8 @@ HRESULT Registrar::UnregisterTypeLib() const noexcept {
         const contract::TypeLibRegistration& lib = m_server.typeLib;
         const std::wstring version = TypeLibVersionPath(lib);
         unique_hkey key;
-        const LSTATUS opened =
-            ::RegOpenKeyExW(HKEY_CLASSES_ROOT, version.c_str(), 0, KEY_READ, key.put());
+        const LSTATUS opened = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, MachinePath(version).c_str(), 0,
+                                               KEY_READ, key.put());
         if (opened != ERROR_SUCCESS) {
             return FromRemoval(opened);
         }

@@ -36,7 +36,10 @@ KRVN::unique_hfile OpenPort(const std::wstring& name, DWORD& error) {
         control.DCBlength = sizeof control;
         if (::GetCommState(port.get(), &control)) {
             control.fDtrControl = DTR_CONTROL_ENABLE;
-            if (::SetCommState(port.get(), &control) && ::SetCommMask(port.get(), EV_DSR)) {
+            // The DCB's setting speaks of the line "when the device is opened";
+            // the line is raised now, whatever the driver kept.
+            if (::SetCommState(port.get(), &control) && ::EscapeCommFunction(port.get(), SETDTR) &&
+                ::SetCommMask(port.get(), EV_DSR)) {
                 return port;
             }
         }
@@ -176,6 +179,7 @@ bool ComPortWaiter::Watch(KRVN::unique_hfile& port, FailureReport& report, DWORD
     const HANDLE handles[] = {StopEvent().Handle(), completed.get()};
 
     for (;;) {
+        events = 0;
         if (!::WaitCommEvent(port.get(), &events, &overlapped) &&
             ::GetLastError() != ERROR_IO_PENDING) {
             error = ::GetLastError();
@@ -192,6 +196,12 @@ bool ComPortWaiter::Watch(KRVN::unique_hfile& port, FailureReport& report, DWORD
                 // A wait that failed is no press: a port that went away must
                 // not raise the alarm.
                 error = ::GetLastError();
+                return false;
+            }
+            if ((events & EV_DSR) == 0) {
+                // Only DSR is asked for: a completion without it is the
+                // driver's way of saying the wait failed.
+                error = ERROR_GEN_FAILURE;
                 return false;
             }
             OnPress();

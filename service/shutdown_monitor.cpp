@@ -2,6 +2,8 @@
 
 #include <objbase.h>
 
+#include "com/unique_couninitialize.h"
+
 ShutdownMonitor::ShutdownMonitor(DWORD loopThreadId, DWORD waitMs, std::function<bool()> unused)
     : m_loopThreadId(loopThreadId), m_waitMs(waitMs), m_unused(std::move(unused)),
       m_activityEvent(KRVN::unique_event::create(false, false)) {}
@@ -28,6 +30,8 @@ DWORD ShutdownMonitor::Wait(DWORD timeoutMs) {
 }
 
 void ShutdownMonitor::Run() {
+    // It suspends and resumes the class objects: COM calls need an apartment.
+    const KRVN::unique_couninitialize apartment(COINIT_MULTITHREADED);
     for (;;) {
         if (Wait(INFINITE) == kStopped) {
             return;

@@ -170,6 +170,9 @@ HRESULT CTolvaneModule::RegisterClassObjects() {
 }
 
 HRESULT CTolvaneModule::PostMessageLoop() {
+    if (m_isService) {
+        Stopping();
+    }
     m_classObjects.RevokeAll();
     if (!m_isService) {
         KRVN::com::Module::Instance().SetUnusedHandler(nullptr);
@@ -233,6 +236,13 @@ void CTolvaneModule::Handler(DWORD control) {
 }
 
 void CTolvaneModule::OnStop() {
+    // A control handler returns at once: the stop's work (the watcher, the
+    // desktop program) is the service thread's once its loop has ended.
+    m_status.ReportPending(SERVICE_STOP_PENDING, kStopWaitHintMs);
+    ::PostThreadMessageW(m_loopThreadId, WM_QUIT, 0, 0);
+}
+
+void CTolvaneModule::Stopping() {
     // The service stops even when ending the watcher or the desktop program
     // failed.
     try {
@@ -240,7 +250,6 @@ void CTolvaneModule::OnStop() {
     } catch (...) {
     }
     m_status.ReportPending(SERVICE_STOP_PENDING, kStopWaitHintMs);
-    ::PostThreadMessageW(m_loopThreadId, WM_QUIT, 0, 0);
 }
 
 void WINAPI CTolvaneModule::ServiceMainEntry(DWORD, LPWSTR*) {

@@ -71,6 +71,9 @@ private:
     void ServiceMain();
     void Handler(DWORD control);
     void OnStop();
+    // The stop's work, on the service thread after its loop: the manager's
+    // Shutdown (port watcher, desktop program).
+    void Stopping();
 
     static void WINAPI ServiceMainEntry(DWORD argc, LPWSTR* argv);
     static void WINAPI HandlerEntry(DWORD control);

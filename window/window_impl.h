@@ -33,10 +33,10 @@ protected:
 private:
     static bool RegisterClass(HINSTANCE instance) {
         WNDCLASSEXW wc = {};
+        wc.cbSize = sizeof(wc);
         if (::GetClassInfoExW(instance, T::kClassName, &wc)) {
             return true;
         }
-        wc.cbSize = sizeof(wc);
         wc.lpfnWndProc = &WindowProc;
         wc.hInstance = instance;
         wc.lpszClassName = T::kClassName;
