@@ -34,7 +34,12 @@ size_t Repeats(const std::string& bytes, const std::string& unit) {
 } // namespace
 
 AlarmListener::AlarmListener(const Options& options, EventLog& log)
-    : m_options(options), m_log(log), m_password(KRVN::WideToCodePage(CP_ACP, options.password)) {}
+    : m_options(options), m_log(log) {
+    m_passwords.push_back(KRVN::WideToCodePage(CP_ACP, options.password));
+    for (const std::wstring& password : options.alsoAccepted) {
+        m_passwords.push_back(KRVN::WideToCodePage(CP_ACP, password));
+    }
+}
 
 bool AlarmListener::Open() {
     for (const ListenRange& range : m_options.listen) {
@@ -81,9 +86,9 @@ void AlarmListener::Serve(const std::function<bool()>& stopRequested) {
         int timeoutMs = kPollMs;
         const Clock::time_point now = Clock::now();
         for (const Connection& connection : m_connections) {
-            for (const auto& action : connection.pending) {
+            for (const Pending& action : connection.pending) {
                 const auto wait =
-                    std::chrono::duration_cast<std::chrono::milliseconds>(action.first - now);
+                    std::chrono::duration_cast<std::chrono::milliseconds>(action.at - now);
                 timeoutMs = std::max(0, std::min(timeoutMs, static_cast<int>(wait.count()) + 1));
             }
         }
@@ -169,47 +174,61 @@ bool AlarmListener::Receive(Connection& connection) {
     static const std::string kPrefix = "psw=";
     const bool wellFormed = bytes.compare(0, kPrefix.size(), kPrefix) == 0;
     const std::string password = wellFormed ? bytes.substr(kPrefix.size()) : std::string();
-    const bool accepted = wellFormed && !m_options.refuse && password == m_password;
-    Log(connection, "password",
-        "bytes=" + EventLog::Hex(bytes.data(), bytes.size()) + " password=" +
-            EventLog::Escape(password) + " result=" + (accepted ? "accepted" : "refused") +
-            " reply=" + (accepted ? ReplyName(m_options.reply) : "no"));
+    const bool accepted =
+        wellFormed && !m_options.refuse &&
+        std::find(m_passwords.begin(), m_passwords.end(), password) != m_passwords.end();
+    std::string details = "bytes=" + EventLog::Hex(bytes.data(), bytes.size()) +
+                          " password=" + EventLog::Escape(password) +
+                          " result=" + (accepted ? "accepted" : "refused") +
+                          " reply=" + (accepted ? ReplyName(m_options.reply) : "no");
+    if (accepted && m_options.replyDelayMs > 0) {
+        details += " delay=" + std::to_string(m_options.replyDelayMs);
+    }
+    Log(connection, "password", details);
 
     const Clock::time_point now = Clock::now();
+    const Clock::time_point replyAt = now + std::chrono::milliseconds(m_options.replyDelayMs);
+    bool answered = true;
     if (!accepted) {
         Answer(connection, "no");
+        answered = false;
     } else {
         switch (m_options.reply) {
         case ReplyMode::Yes:
-            Answer(connection, "yes");
+            AnswerAt(connection, replyAt, now, "yes");
             break;
         case ReplyMode::YesCrlf:
-            Answer(connection, "yes\r\n");
+            AnswerAt(connection, replyAt, now, "yes\r\n");
             break;
         case ReplyMode::Upper:
-            Answer(connection, "YES");
+            AnswerAt(connection, replyAt, now, "YES");
             break;
         case ReplyMode::Short:
-            Answer(connection, "ye");
+            AnswerAt(connection, replyAt, now, "ye");
             break;
         case ReplyMode::None:
             Log(connection, "closed", "by=server");
             return false;
         case ReplyMode::Split:
-            Answer(connection, "y");
-            connection.pending.emplace_back(now + kSplitDelay, Action::SendRest);
+            AnswerAt(connection, replyAt, now, "y");
+            AnswerAt(connection, replyAt + kSplitDelay, now, "es");
             break;
         case ReplyMode::Silent:
+            answered = false;
             break;
         }
     }
+    if (answered && !m_options.extra.empty()) {
+        connection.pending.push_back({replyAt + std::chrono::milliseconds(m_options.extraAfterMs),
+                                      Action::SendExtra, m_options.extra});
+    }
     if (m_options.closeAfterMs >= 0) {
-        connection.pending.emplace_back(now + std::chrono::milliseconds(m_options.closeAfterMs),
-                                        Action::Close);
+        connection.pending.push_back(
+            {now + std::chrono::milliseconds(m_options.closeAfterMs), Action::Close, {}});
     }
     if (m_options.resetAfterMs >= 0) {
-        connection.pending.emplace_back(now + std::chrono::milliseconds(m_options.resetAfterMs),
-                                        Action::Reset);
+        connection.pending.push_back(
+            {now + std::chrono::milliseconds(m_options.resetAfterMs), Action::Reset, {}});
     }
     return true;
 }
@@ -218,16 +237,31 @@ void AlarmListener::Answer(Connection& connection, const std::string& message) {
     ::send(connection.socket.get(), message.data(), static_cast<int>(message.size()), 0);
 }
 
+void AlarmListener::AnswerAt(Connection& connection, Clock::time_point at, Clock::time_point now,
+                             const std::string& message) {
+    if (at <= now) {
+        Answer(connection, message);
+    } else {
+        connection.pending.push_back({at, Action::Send, message});
+    }
+}
+
 bool AlarmListener::RunDueActions(Connection& connection, Clock::time_point now) {
     auto& pending = connection.pending;
-    std::sort(pending.begin(), pending.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
-    while (!pending.empty() && pending.front().first <= now) {
-        const Action action = pending.front().second;
+    // Stable: parts of one answer due at the same time keep their order.
+    std::stable_sort(pending.begin(), pending.end(),
+                     [](const Pending& a, const Pending& b) { return a.at < b.at; });
+    while (!pending.empty() && pending.front().at <= now) {
+        const Pending action = pending.front();
         pending.erase(pending.begin());
-        switch (action) {
-        case Action::SendRest:
-            Answer(connection, "es");
+        switch (action.action) {
+        case Action::Send:
+            Answer(connection, action.bytes);
+            break;
+        case Action::SendExtra:
+            Answer(connection, action.bytes);
+            Log(connection, "extra",
+                "bytes=" + EventLog::Hex(action.bytes.data(), action.bytes.size()));
             break;
         case Action::Close:
             Log(connection, "closed", "by=server");

@@ -34,26 +34,35 @@ private:
         std::string where;
     };
 
-    enum class Action { SendRest, Close, Reset };
+    enum class Action { Send, SendExtra, Close, Reset };
+
+    struct Pending {
+        Clock::time_point at;
+        Action action;
+        std::string bytes; // what Send and SendExtra send
+    };
 
     struct Connection {
         unique_socket socket;
         std::string where;
         int id = 0;
         bool handshakeDone = false;
-        std::vector<std::pair<Clock::time_point, Action>> pending;
+        std::vector<Pending> pending;
     };
 
     void Accept(Listener& listener);
     // Returns false when the connection is finished.
     bool Receive(Connection& connection);
     void Answer(Connection& connection, const std::string& message);
+    // Answers at the given time: at once when it has come, else later.
+    void AnswerAt(Connection& connection, Clock::time_point at, Clock::time_point now,
+                  const std::string& message);
     bool RunDueActions(Connection& connection, Clock::time_point now);
     void Log(const Connection& connection, const char* event, const std::string& details = {});
 
     const Options& m_options;
     EventLog& m_log;
-    std::string m_password;
+    std::vector<std::string> m_passwords; // every password accepted, as the wire carries it
     std::vector<Listener> m_listeners;
     std::list<Connection> m_connections;
     int m_nextId = 1;

@@ -1,5 +1,7 @@
 #include "substitute_server/alarm_rpc_service.h"
 
+#include <algorithm>
+
 #include "common/code_page.h"
 #include "common/unique_handle.h"
 
@@ -126,7 +128,7 @@ long AlarmRpcService::Open(const wchar_t* password, ALARM_CONTEXT* context) {
         result = Hang("RemoteOpen");
     } else if (m_options.openResultGiven) {
         result = m_options.openResult;
-    } else if (m_options.password != password) {
+    } else if (!Accepts(password ? password : L"")) {
         result = kLogonFailure;
     }
     *context = result == 0 ? new AlarmContext{m_nextContext++} : nullptr;
@@ -154,6 +156,12 @@ long AlarmRpcService::Close(ALARM_CONTEXT* context) {
 void AlarmRpcService::Rundown(ALARM_CONTEXT context) {
     m_log.Write(kWhere, "rundown", "ctx=" + ContextId(context));
     delete static_cast<AlarmContext*>(context);
+}
+
+bool AlarmRpcService::Accepts(const std::wstring& password) const {
+    return password == m_options.password ||
+           std::find(m_options.alsoAccepted.begin(), m_options.alsoAccepted.end(), password) !=
+               m_options.alsoAccepted.end();
 }
 
 bool AlarmRpcService::Hangs(RpcHang procedure) {

@@ -33,6 +33,8 @@ public:
     void LogRequest(const RPC_MESSAGE& message);
 
 private:
+    // The password given to --password or to --also-accept.
+    bool Accepts(const std::wstring& password) const;
     // Whether this call of the procedure is one that is never answered.
     bool Hangs(RpcHang procedure);
     // Holds the calling runtime thread until the service is destroyed, then

@@ -6,8 +6,10 @@
 
 const wchar_t* const kUsage =
     L"usage: substitute_server --log FILE [--echo]\n"
-    L"         [--listen FIRST[-LAST]:PORT]... [--password TEXT] [--refuse]\n"
-    L"         [--reply yes|yes-crlf|YES|ye|none|split|silent]\n"
+    L"         [--listen FIRST[-LAST]:PORT]...\n"
+    L"         [--password TEXT] [--also-accept TEXT]... [--refuse]\n"
+    L"         [--reply yes|yes-crlf|YES|ye|none|split|silent] [--reply-delay MS]\n"
+    L"         [--extra TEXT] [--extra-after MS]\n"
     L"         [--close-after MS] [--reset-after MS]\n"
     L"         [--rpc] [--open-result N] [--rpc-hang open|alarm] [--rpc-hang-after N]\n"
     L"         [--stop-event NAME] [--lifetime SECONDS]\n";
@@ -83,6 +85,28 @@ constexpr struct {
                    {"none", ReplyMode::None},    {"split", ReplyMode::Split},
                    {"silent", ReplyMode::Silent}};
 
+// Text with %XX escapes (as the log writes bytes) as the bytes it stands for;
+// false for anything but printable ASCII and well-formed escapes.
+bool ParseEscaped(const std::wstring& text, std::string& bytes) {
+    bytes.clear();
+    for (size_t i = 0; i < text.size(); ++i) {
+        const wchar_t c = text[i];
+        if (c == L'%') {
+            if (i + 2 >= text.size() || !std::iswxdigit(text[i + 1]) ||
+                !std::iswxdigit(text[i + 2])) {
+                return false;
+            }
+            bytes += static_cast<char>(std::wcstol(text.substr(i + 1, 2).c_str(), nullptr, 16));
+            i += 2;
+        } else if (c > L' ' && c <= L'~') {
+            bytes += static_cast<char>(c);
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool ParseReply(const std::wstring& text, ReplyMode& mode) {
     for (const auto& entry : kReplyModes) {
         if (text == std::wstring(entry.name, entry.name + std::strlen(entry.name))) {
@@ -128,9 +152,10 @@ bool ParseOptions(int argc, const wchar_t* const* argv, Options& options, std::w
             continue;
         }
         static const wchar_t* const kValueOptions[] = {
-            L"--log",      L"--password",    L"--stop-event",    L"--listen",
-            L"--reply",    L"--close-after", L"--reset-after",   L"--open-result",
-            L"--lifetime", L"--rpc-hang",    L"--rpc-hang-after"};
+            L"--log",         L"--password",    L"--stop-event",     L"--listen",
+            L"--reply",       L"--close-after", L"--reset-after",    L"--open-result",
+            L"--lifetime",    L"--rpc-hang",    L"--rpc-hang-after", L"--also-accept",
+            L"--reply-delay", L"--extra",       L"--extra-after"};
         bool known = false;
         for (const wchar_t* option : kValueOptions) {
             known = known || name == option;
@@ -148,6 +173,13 @@ bool ParseOptions(int argc, const wchar_t* const* argv, Options& options, std::w
             options.logPath = value;
         } else if (name == L"--password") {
             options.password = value;
+        } else if (name == L"--also-accept") {
+            options.alsoAccepted.push_back(value);
+        } else if (name == L"--extra") {
+            if (!ParseEscaped(value, options.extra) || options.extra.empty()) {
+                error = L"bad --extra " + value + L" (printable ASCII, %XX for other bytes)";
+                return false;
+            }
         } else if (name == L"--stop-event") {
             options.stopEvent = value;
         } else if (name == L"--listen") {
@@ -162,13 +194,17 @@ bool ParseOptions(int argc, const wchar_t* const* argv, Options& options, std::w
                 error = L"bad --reply " + value;
                 return false;
             }
-        } else if (name == L"--close-after" || name == L"--reset-after") {
+        } else if (name == L"--close-after" || name == L"--reset-after" ||
+                   name == L"--reply-delay" || name == L"--extra-after") {
             if (!ParseNumber(value, 0, 3600000, number)) {
                 error = L"bad " + name + L" " + value + L" (milliseconds)";
                 return false;
             }
-            (name == L"--close-after" ? options.closeAfterMs : options.resetAfterMs) =
-                static_cast<int>(number);
+            int& field = name == L"--close-after"   ? options.closeAfterMs
+                         : name == L"--reset-after" ? options.resetAfterMs
+                         : name == L"--reply-delay" ? options.replyDelayMs
+                                                    : options.extraAfterMs;
+            field = static_cast<int>(number);
         } else if (name == L"--rpc-hang") {
             if (value != L"open" && value != L"alarm") {
                 error = L"bad --rpc-hang " + value + L" (open or alarm)";

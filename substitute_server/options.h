@@ -39,8 +39,15 @@ struct Options {
     bool echo = false;
     std::vector<ListenRange> listen;
     std::wstring password;
+    // More passwords accepted as well as password, by TCP and RPC alike: one
+    // RPC server process can stand for several listed servers, each known by
+    // its own password in the log.
+    std::vector<std::wstring> alsoAccepted;
     bool refuse = false;
     ReplyMode reply = ReplyMode::Yes;
+    int replyDelayMs = 0;   // the answer to a password waits this long
+    std::string extra;      // bytes sent after an accepted password's answer
+    int extraAfterMs = 300; // how long after the answer they follow
     int closeAfterMs = -1;
     int resetAfterMs = -1;
     bool rpc = false;
