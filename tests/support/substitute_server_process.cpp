@@ -27,17 +27,41 @@ std::string LogEvent::Field(const std::string& key) const {
     return found == fields.end() ? std::string() : found->second;
 }
 
+LogEvent ParseLogEvent(const std::string& line) {
+    std::istringstream tokens(line);
+    LogEvent event;
+    tokens >> event.time >> event.where >> event.event;
+    std::string field;
+    while (tokens >> field) {
+        const size_t equals = field.find('=');
+        event.fields[field.substr(0, equals)] =
+            equals == std::string::npos ? std::string() : field.substr(equals + 1);
+    }
+    return event;
+}
+
 SubstituteServerProcess::~SubstituteServerProcess() {
     Stop();
-    if (!m_logPath.empty()) {
+    if (!m_logPath.empty() && !m_keepLog) {
         ::DeleteFileW(m_logPath.c_str());
     }
 }
 
 ::testing::AssertionResult SubstituteServerProcess::Start(const std::wstring& options) {
-    wchar_t temp[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, temp);
-    m_logPath = std::wstring(temp) + UniqueName(L"substitute-") + L".log";
+    return Start(options, std::wstring(), kLifetimeSeconds);
+}
+
+::testing::AssertionResult SubstituteServerProcess::Start(const std::wstring& options,
+                                                          const std::wstring& logPath,
+                                                          int lifetimeSeconds) {
+    m_keepLog = !logPath.empty();
+    if (m_keepLog) {
+        m_logPath = logPath;
+    } else {
+        wchar_t temp[MAX_PATH];
+        ::GetTempPathW(MAX_PATH, temp);
+        m_logPath = std::wstring(temp) + UniqueName(L"substitute-") + L".log";
+    }
     const std::wstring stopName = UniqueName(L"Local\\krvn-substitute-stop-");
     m_stopEvent.reset(::CreateEventW(nullptr, TRUE, FALSE, stopName.c_str()));
     if (!m_stopEvent) {
@@ -46,7 +70,7 @@ SubstituteServerProcess::~SubstituteServerProcess() {
 
     std::wstring commandLine = L"\"" KRVN_SUBSTITUTE_SERVER L"\" --log \"" + m_logPath +
                                L"\" --stop-event " + stopName + L" --lifetime " +
-                               std::to_wstring(kLifetimeSeconds) + L" " + options;
+                               std::to_wstring(lifetimeSeconds) + L" " + options;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
@@ -143,16 +167,7 @@ std::vector<LogEvent> SubstituteServerProcess::Events() const {
     std::string line;
     // Only whole lines: the server may be writing the last one.
     while (std::getline(lines, line) && !lines.eof()) {
-        std::istringstream tokens(line);
-        LogEvent event;
-        tokens >> event.time >> event.where >> event.event;
-        std::string field;
-        while (tokens >> field) {
-            const size_t equals = field.find('=');
-            event.fields[field.substr(0, equals)] =
-                equals == std::string::npos ? std::string() : field.substr(equals + 1);
-        }
-        events.push_back(std::move(event));
+        events.push_back(ParseLogEvent(line));
     }
     return events;
 }

@@ -27,6 +27,9 @@ struct LogEvent {
     std::string Field(const std::string& key) const;
 };
 
+// One line of a server's log, without its line end.
+LogEvent ParseLogEvent(const std::string& line);
+
 class SubstituteServerProcess {
 public:
     SubstituteServerProcess() = default;
@@ -37,12 +40,17 @@ public:
     // Starts the server with these options (log, stop event and a lifetime
     // are added) and waits until it is ready.
     ::testing::AssertionResult Start(const std::wstring& options);
+    // As Start, with the log at logPath, kept after the server has gone, and
+    // a lifetime of the caller's (a run longer than a test's).
+    ::testing::AssertionResult Start(const std::wstring& options, const std::wstring& logPath,
+                                     int lifetimeSeconds);
     // Asks the server to stop and waits for it to end.
     ::testing::AssertionResult Stop();
 
     DWORD ProcessId() const noexcept { return m_processId; }
     // The port of the first TCP address the server listens on.
     std::uint16_t Port() const;
+    const std::wstring& LogPath() const noexcept { return m_logPath; }
 
     std::vector<LogEvent> Events() const;
     std::vector<LogEvent> Events(const std::string& event) const;
@@ -52,6 +60,7 @@ public:
 
 private:
     std::wstring m_logPath;
+    bool m_keepLog = false;
     KRVN::unique_handle m_process;
     KRVN::unique_handle m_stopEvent;
     DWORD m_processId = 0;
