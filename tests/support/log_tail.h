@@ -19,7 +19,6 @@ public:
     // The new whole lines, without their line ends; none while the file does
     // not exist yet.
     std::vector<std::string> Read();
-    const std::wstring& Path() const noexcept { return m_path; }
 
 private:
     std::wstring m_path;
