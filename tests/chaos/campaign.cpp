@@ -36,6 +36,8 @@ constexpr DWORD kClientQuitMs = 10000;
 // at the latest.
 constexpr int kServerSpareSeconds = 600;
 constexpr DWORD kPollMs = 20;
+// How long an order the service reported failed is still looked for.
+constexpr long long kFailedGraceMs = 1000;
 // The extra server's port: nothing listens on its address at all.
 constexpr ULONG kExtraPort = 1;
 // The tail's own bounds.
@@ -414,7 +416,7 @@ void Campaign::Press() {
     }
     m_oracle.Count("outcome: alarmed");
     m_lastOrderUtc = UtcMs();
-    WaitForArrivals(marks, pressUtc, {});
+    WaitForArrivals(marks, pressUtc, {}, pass, false);
     m_oracle.CheckPass("press", *pass, AllFacts(marks, pressUtc, pass), nullptr);
 }
 
@@ -430,7 +432,7 @@ void Campaign::SendAlarm() {
     }
     m_lastOrderUtc = UtcMs();
     const AlarmPass* pass = AwaitPass(PassSource::Program, 5000);
-    WaitForArrivals(marks, startUtc, {});
+    WaitForArrivals(marks, startUtc, {}, pass, false);
     const std::vector<OrderFacts> facts = AllFacts(marks, startUtc, pass);
     if (!pass) {
         m_oracle.Violation("no-report", "SendAlarm gave " + Hex(outcome.result) +
@@ -490,7 +492,7 @@ void Campaign::SendAlarmToOne(const Step& step) {
                                                " could not be had: " + Hex(*itemResult));
         return;
     }
-    WaitForArrivals(marks, startUtc, {slot});
+    WaitForArrivals(marks, startUtc, {slot}, nullptr, outcome.result != 0);
     m_oracle.CheckSingle(Facts(slot, marks, startUtc, nullptr), outcome.result);
     for (int other = 0; other < kServers; ++other) {
         if (other != slot && Facts(other, marks, startUtc, nullptr).arrivals > 0) {
@@ -782,21 +784,32 @@ bool Campaign::AnyArrivalSince(const std::vector<size_t>& marks) {
 }
 
 void Campaign::WaitForArrivals(const std::vector<size_t>& marks, long long startUtc,
-                               const std::vector<int>& slots) {
-    std::vector<int> due;
+                               const std::vector<int>& slots, const AlarmPass* pass,
+                               bool reportedFailed) {
+    // An order the service has finished with and reported failed can no
+    // longer arrive: a short grace is enough for it. Any other may arrive up
+    // to the bound.
+    const long long bound = startUtc + Oracle::kBoundMs + Oracle::kSlackMs;
+    const long long grace = UtcMs() + kFailedGraceMs;
+    std::vector<std::pair<int, long long>> due;
     for (int slot = 0; slot < kServers; ++slot) {
         const bool asked =
             slots.empty() || std::find(slots.begin(), slots.end(), slot) != slots.end();
-        if (asked && ListingOf(slot) == Listing::Yes && TakesOrders(m_fleet.Mode(TargetOf(slot)))) {
-            due.push_back(slot);
+        if (!asked || ListingOf(slot) != Listing::Yes ||
+            !TakesOrders(m_fleet.Mode(TargetOf(slot)))) {
+            continue;
         }
+        const ReportedOrder* report = pass ? pass->OrderTo(Narrow(Address(slot))) : nullptr;
+        const bool failed = reportedFailed || (report && report->report == OrderReport::Failed);
+        due.emplace_back(slot, failed ? std::min(grace, bound) : bound);
     }
-    const long long until = startUtc + Oracle::kBoundMs + Oracle::kSlackMs;
     for (;;) {
-        const bool all = std::all_of(due.begin(), due.end(), [&](int slot) {
-            return Facts(slot, marks, startUtc, nullptr).arrivals > 0;
+        const long long now = UtcMs();
+        const bool waiting = std::any_of(due.begin(), due.end(), [&](const auto& server) {
+            return now <= server.second &&
+                   Facts(server.first, marks, startUtc, nullptr).arrivals == 0;
         });
-        if (all || UtcMs() > until) {
+        if (!waiting) {
             return;
         }
         krvn_test::PauseFor(kPollMs);

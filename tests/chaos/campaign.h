@@ -101,10 +101,12 @@ private:
 
     std::vector<size_t> Marks();
     bool AnyArrivalSince(const std::vector<size_t>& marks);
-    // Waits until every listed server that takes orders got one since marks,
-    // or the order's bound (and slack) from startUtc has passed.
+    // Waits until every listed server (of slots; all when empty) that takes
+    // orders got one since marks, or the order's bound (and slack) from
+    // startUtc has passed; a second, for one whose order pass (or
+    // reportedFailed, for one server's SendAlarm) reported failed.
     void WaitForArrivals(const std::vector<size_t>& marks, long long startUtc,
-                         const std::vector<int>& slots);
+                         const std::vector<int>& slots, const AlarmPass* pass, bool reportedFailed);
     OrderFacts Facts(int slot, const std::vector<size_t>& marks, long long startUtc,
                      const AlarmPass* pass);
     std::vector<OrderFacts> AllFacts(const std::vector<size_t>& marks, long long startUtc,

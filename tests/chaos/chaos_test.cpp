@@ -25,25 +25,28 @@ constexpr double kDefaultMinutes = 1.5;
 // A run longer than a day is a mistake in the environment.
 constexpr double kMostMinutes = 24 * 60;
 
-// Makes folder (and its parents) and empties it of files: the logs are
-// appended to, and a run must read only its own.
+// Makes folder (and its parents) and removes an earlier run's logs from it:
+// the logs are appended to, and a run must read only its own.
 bool PrepareFolder(const std::wstring& folder) {
     for (size_t at = folder.find(L'\\', 3); at != std::wstring::npos;
          at = folder.find(L'\\', at + 1)) {
         ::CreateDirectoryW(folder.substr(0, at).c_str(), nullptr);
     }
     ::CreateDirectoryW(folder.c_str(), nullptr);
-    WIN32_FIND_DATAW entry{};
-    const HANDLE found = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (found == INVALID_HANDLE_VALUE) {
+    if (::GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
         return false;
     }
-    const auto close = KRVN::scope_exit([found] { ::FindClose(found); });
-    do {
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            ::DeleteFileW((folder + L"\\" + entry.cFileName).c_str());
+    for (const wchar_t* pattern : {L"\\*.log", L"\\*.txt"}) {
+        WIN32_FIND_DATAW entry{};
+        const HANDLE found = ::FindFirstFileW((folder + pattern).c_str(), &entry);
+        if (found == INVALID_HANDLE_VALUE) {
+            continue;
         }
-    } while (::FindNextFileW(found, &entry));
+        const auto close = KRVN::scope_exit([found] { ::FindClose(found); });
+        do {
+            ::DeleteFileW((folder + L"\\" + entry.cFileName).c_str());
+        } while (::FindNextFileW(found, &entry));
+    }
     return true;
 }
 
