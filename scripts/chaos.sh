@@ -79,7 +79,9 @@ mkdir -p "$run"
 "$vbutton" up $port >/dev/null || { say "the virtual button did not come up"; exit 1; }
 
 say "seed $seed, $minutes minutes of schedule; logs in $run"
-timeout "$bound" wine "$driver" --gtest_color=no </dev/null >"$run/campaign.out" 2>&1 &
+# Made before the campaign starts, so tail finds it.
+: >"$run/campaign.out"
+timeout "$bound" wine "$driver" --gtest_color=no </dev/null >>"$run/campaign.out" 2>&1 &
 pid=$!
 tail --pid="$pid" -n +1 -f "$run/campaign.out"
 wait "$pid"
