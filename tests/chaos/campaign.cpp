@@ -961,6 +961,10 @@ void Campaign::Tail() {
 }
 
 void Campaign::CleanUp() {
+    if (m_cleanedUp) {
+        return;
+    }
+    m_cleanedUp = true;
     for (auto& [id, client] : m_clients) {
         client.process->Kill();
     }
@@ -973,6 +977,9 @@ void Campaign::CleanUp() {
         VirtualButton::PlugIn();
         m_plugged = true;
     }
+    // The prefix as the campaign found it: no registration, no settings.
+    krvn_e2e::Tolvane(L"-UnregServer");
+    krvn_e2e::ClearSettings();
 }
 
 void Campaign::PrintSummary(ULONGLONG scheduleMs, ULONGLONG tailMs, unsigned steps) {

@@ -143,6 +143,7 @@ private:
     long long m_lastOrderUtc = 0;
     ULONGLONG m_lineQuietFrom = 0;
     bool m_serviceLost = false;
+    bool m_cleanedUp = false;
     krvn_e2e::ProcessUsage m_baseline;
     krvn_e2e::ProcessUsage m_end;
 };
