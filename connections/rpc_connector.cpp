@@ -170,14 +170,18 @@ std::int32_t RunOperation(Request& request) {
 RpcConnector::RpcConnector(IQNServer* server) : Connector(server) {}
 
 std::int32_t RpcConnector::Connect() {
-    return RunBounded(Mode::Probe);
+    return RunBounded(Mode::Probe, kNoDeadline);
 }
 
 std::int32_t RpcConnector::SendAlarm() {
-    return RunBounded(Mode::Alarm);
+    return RunBounded(Mode::Alarm, kNoDeadline);
 }
 
-std::int32_t RpcConnector::RunBounded(Mode mode) {
+std::int32_t RpcConnector::SendAlarmBy(Deadline deadline) {
+    return RunBounded(Mode::Alarm, deadline);
+}
+
+std::int32_t RpcConnector::RunBounded(Mode mode, Deadline deadline) {
     auto& overran = m_overran[mode == Mode::Probe ? 0 : 1];
     {
         std::lock_guard<std::mutex> hold(m_overranLock);
@@ -198,7 +202,7 @@ std::int32_t RpcConnector::RunBounded(Mode mode) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
     const auto pending = WorkerPool::Shared().Run([request] { return RunOperation(*request); });
-    if (pending->WaitFor(kOperationBoundMs) != PendingResult::Wait::Done) {
+    if (pending->WaitFor(MsLeft(deadline, kOperationBoundMs)) != PendingResult::Wait::Done) {
         std::lock_guard<std::mutex> hold(m_overranLock);
         overran = pending;
         return PendingResult::kTimedOut;

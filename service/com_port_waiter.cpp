@@ -4,11 +4,14 @@
 #include "common/serial_port_path.h"
 #include "common/unique_handle.h"
 #include "connections/worker_pool.h"
-#include "service/alarm_manager.h"
+#include "service/client_call_result.h"
 #include "service/event_reporter.h"
 #include "service/system_error_text.h"
+#include "service/thread_fault.h"
 
 namespace {
+
+constexpr wchar_t kThreadName[] = L"red-button watcher";
 
 // Asked of a sink only to reach its process. A marshallable interface that
 // no sink implements: the proxy must ask the client itself (an interface
@@ -48,22 +51,12 @@ KRVN::unique_hfile OpenPort(const std::wstring& name, DWORD& error) {
     return {};
 }
 
-// The errors of a call whose client process has gone: its sink can never be
-// reached again. (Wine answers a call to a killed process with
-// RPC_S_SERVER_UNAVAILABLE.)
-bool IsClientGone(HRESULT hr) noexcept {
-    switch (hr) {
-    case RPC_E_DISCONNECTED:
-    case CO_E_OBJNOTCONNECTED:
-    case RPC_E_SERVER_DIED:
-    case RPC_E_SERVER_DIED_DNE:
-    case HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE):
-    case HRESULT_FROM_WIN32(RPC_S_CALL_FAILED):
-    case HRESULT_FROM_WIN32(RPC_S_CALL_FAILED_DNE):
-        return true;
-    default:
-        return false;
-    }
+// Whether a living client took a press, forwarded or to ignore: unless COM
+// itself failed the call (a client that reached its handler and failed
+// there keeps the press, its own business). The liveness probe's
+// E_NOINTERFACE is the answer of a living client.
+bool ClientTookPress(HRESULT hr) noexcept {
+    return !IsClientGone(hr) && !IsComSideFailure(hr);
 }
 
 // Ends a wait that may still be pending and lets it complete: the system
@@ -115,8 +108,8 @@ private:
     DWORD m_error = ERROR_SUCCESS;
 };
 
-ComPortWaiter::ComPortWaiter(std::wstring name, AlarmManager& manager, EventReporter& reporter)
-    : m_manager(manager), m_reporter(reporter), m_portName(std::move(name)) {}
+ComPortWaiter::ComPortWaiter(std::wstring name, PressHandler onPress, EventReporter& reporter)
+    : m_onPress(std::move(onPress)), m_reporter(reporter), m_portName(std::move(name)) {}
 
 std::wstring ComPortWaiter::PortName() const {
     std::lock_guard<std::mutex> hold(m_nameLock);
@@ -157,14 +150,18 @@ void ComPortWaiter::Run() {
     }
     FailureReport report(m_reporter, name);
     for (;;) {
-        DWORD error = ERROR_SUCCESS;
-        KRVN::unique_hfile port = OpenPort(name, error);
-        if (port && Watch(port, report, error)) {
-            return;
+        try {
+            DWORD error = ERROR_SUCCESS;
+            KRVN::unique_hfile port = OpenPort(name, error);
+            if (port && Watch(port, report, error)) {
+                return;
+            }
+            // Closed before the pause, so the port is free for others meanwhile.
+            port.reset();
+            report.Failed(error);
+        } catch (...) {
+            ReportThreadFault(m_reporter, kThreadName);
         }
-        // Closed before the pause, so the port is free for others meanwhile.
-        port.reset();
-        report.Failed(error);
         if (StopEvent().Lock(kRetryMs, false) != WAIT_TIMEOUT) {
             return;
         }
@@ -224,13 +221,25 @@ bool ComPortWaiter::IsSinkCallStuck() {
 }
 
 void ComPortWaiter::OnPress() {
-    KRVN::com_ptr<IRedButtonEvents> sink;
-    {
-        std::lock_guard<std::mutex> hold(m_sinkLock);
-        sink = m_sink;
+    bool taken = false;
+    try {
+        KRVN::com_ptr<IRedButtonEvents> sink;
+        {
+            std::lock_guard<std::mutex> hold(m_sinkLock);
+            sink = m_sink;
+        }
+        taken = sink && SinkTakesPress(sink);
+    } catch (...) {
+        // Whatever went wrong with the client, the press raises the alarm.
+        ReportThreadFault(m_reporter, kThreadName);
     }
-    if (!sink || !SinkTakesPress(sink)) {
-        m_manager.AlarmAll(AlarmSource::Button(PortName()));
+    if (taken) {
+        return;
+    }
+    try {
+        m_onPress(AlarmSource::Button(PortName()));
+    } catch (...) {
+        ReportThreadFault(m_reporter, kThreadName);
     }
 }
 
@@ -265,8 +274,12 @@ bool ComPortWaiter::SinkTakesPress(const KRVN::com_ptr<IRedButtonEvents>& sink) 
         m_stuckCall = call;
         return false;
     }
-    if (!IsClientGone(call->Result())) {
+    if (ClientTookPress(call->Result())) {
         return true;
+    }
+    if (!IsClientGone(call->Result())) {
+        // A living client that failed the call keeps its sink.
+        return false;
     }
     // A dead client's sink would swallow every later press: it is dropped
     // (unless a new client advised meanwhile) and this press raises the

@@ -23,6 +23,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -31,9 +32,9 @@
 #include "connections/pending_result.h"
 #include "common/unique_handle.h"
 #include "contract/TolvaneLib.h"
+#include "service/alarm_pass_events.h"
 #include "service/alarm_waiter.h"
 
-class AlarmManager;
 class EventReporter;
 
 class ComPortWaiter : public AlarmWaiter {
@@ -42,10 +43,14 @@ public:
     // Between a failure of the port and the next try.
     static constexpr DWORD kRetryMs = 3000;
 
+    // What a press that raises the alarm runs (the manager's AlarmAll).
+    using PressHandler = std::function<void(const AlarmSource&)>;
+
     // name is the port as the user wrote it ("COM12"), opened by its device
-    // path; presses without a sink go to manager's AlarmAll; the port's
-    // failures go to reporter, which outlives the watcher's thread.
-    ComPortWaiter(std::wstring name, AlarmManager& manager, EventReporter& reporter);
+    // path; presses without a sink go to onPress; the port's failures, and
+    // failures on the watcher's thread that it goes on after, go to reporter,
+    // which outlives the watcher's thread.
+    ComPortWaiter(std::wstring name, PressHandler onPress, EventReporter& reporter);
 
     std::wstring PortName() const;
     // Watches another port: when name differs (case-sensitively) from the
@@ -83,7 +88,7 @@ private:
     // The caller holds m_sinkLock.
     void DropSinkLocked();
 
-    AlarmManager& m_manager;
+    const PressHandler m_onPress;
     EventReporter& m_reporter;
 
     // Serialises SetPortName, so that two restarts never meet.

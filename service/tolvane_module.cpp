@@ -245,11 +245,18 @@ void CTolvaneModule::OnStop() {
 void CTolvaneModule::Stopping() {
     // The service stops even when ending the watcher or the desktop program
     // failed.
+    AlarmManager& manager = AlarmManager::Instance();
     try {
-        AlarmManager::Instance().Shutdown();
+        manager.Shutdown();
     } catch (...) {
     }
+    // A pass under way finishes and its events are written before the
+    // process may end; the service manager hears of the progress.
+    const ULONGLONG giveUp = ::GetTickCount64() + kFinishPassesMs;
     m_status.ReportPending(SERVICE_STOP_PENDING, kStopWaitHintMs);
+    while (!manager.FinishPasses(kStopProgressMs) && ::GetTickCount64() < giveUp) {
+        m_status.ReportPending(SERVICE_STOP_PENDING, kStopWaitHintMs);
+    }
 }
 
 void WINAPI CTolvaneModule::ServiceMainEntry(DWORD, LPWSTR*) {

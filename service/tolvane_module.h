@@ -17,6 +17,7 @@
 
 #include "com/class_objects.h"
 #include "com/registrar.h"
+#include "service/alarm_manager.h"
 #include "service/command_line.h"
 #include "service/event_log.h"
 #include "service/service_installer.h"
@@ -37,6 +38,10 @@ public:
     // desktop program has gone, may take before the next report.
     static constexpr DWORD kStartWaitHintMs = 10000;
     static constexpr DWORD kStopWaitHintMs = 10000;
+    // A stop waits this long at most for alarm passes under way (their
+    // bound and some slack), reporting its progress at this pace.
+    static constexpr DWORD kFinishPassesMs = AlarmManager::kAlarmPassBoundMs + 5000;
+    static constexpr DWORD kStopProgressMs = 1000;
 
     // There is one module per process: the service manager's callbacks find it.
     CTolvaneModule();
@@ -72,7 +77,8 @@ private:
     void Handler(DWORD control);
     void OnStop();
     // The stop's work, on the service thread after its loop: the manager's
-    // Shutdown (port watcher, desktop program).
+    // Shutdown (port watcher, desktop program), then the passes under way
+    // and their events.
     void Stopping();
 
     static void WINAPI ServiceMainEntry(DWORD argc, LPWSTR* argv);
