@@ -27,7 +27,8 @@ std::wstring LoadServiceName() {
 } // namespace
 
 CTolvaneModule::CTolvaneModule()
-    : m_serviceName(LoadServiceName()), m_log(m_serviceName), m_installer(m_serviceName) {
+    : m_serviceName(LoadServiceName()), m_log(m_serviceName), m_failureOutputs(m_log),
+      m_installer(m_serviceName, m_failureOutputs) {
     g_module = this;
 }
 
@@ -51,30 +52,43 @@ HRESULT CTolvaneModule::Register(HostAction action) {
         KRVN_RETURN_IF_FAILED(m_registrar.UnregisterServer());
         return UnregisterAppId();
     case HostAction::RegServer:
-        KRVN_RETURN_IF_FAILED(RegisterAppId(false));
+        KRVN_RETURN_IF_FAILED(m_installer.Uninstall());
+        KRVN_RETURN_IF_FAILED(RegisterAppId(false, {}));
         return RegisterServer();
     case HostAction::AutoStart:
-        return m_installer.ConfigureBootStart() ? S_OK : E_FAIL;
+        return m_installer.ConfigureBootStart();
     default:
-        KRVN_RETURN_IF_FAILED(RegisterAppId(true));
-        return RegisterServer();
+        return RegisterAsService();
     }
 }
 
-HRESULT CTolvaneModule::RegisterAppId(bool asService) {
+// The service keeps its boot settings across the new installation. Once the
+// old one is gone, a failure leaves what -UnregServer leaves: half an
+// installation would name a service that is not there, whether or not an
+// installer's rollback follows.
+HRESULT CTolvaneModule::RegisterAsService() {
+    BootSettings kept;
+    KRVN_RETURN_IF_FAILED(m_installer.Uninstall(&kept));
+    HRESULT hr = RegisterAppId(true, kept);
+    if (SUCCEEDED(hr)) {
+        hr = RegisterServer();
+    }
+    if (FAILED(hr)) {
+        // The first failure is the one to report.
+        static_cast<void>(Register(HostAction::UnregServer));
+    }
+    return hr;
+}
+
+HRESULT CTolvaneModule::RegisterAppId(bool asService, const BootSettings& kept) {
     try {
-        if (!m_installer.Uninstall()) {
-            return E_FAIL;
-        }
         if (!asService) {
             KRVN_RETURN_IF_FAILED(m_registrar.RegisterAppId());
             return m_registrar.DeleteLocalService();
         }
         const std::wstring modulePath = KRVN::com::Registrar::ModulePath();
         return RegisterServiceAppId(m_registrar, m_serviceName, [&]() -> HRESULT {
-            if (!m_installer.Install(modulePath)) {
-                return E_FAIL;
-            }
+            KRVN_RETURN_IF_FAILED(m_installer.Install(modulePath, kept));
             return EventLog::RegisterSource(m_serviceName, modulePath);
         });
     }
@@ -82,9 +96,7 @@ HRESULT CTolvaneModule::RegisterAppId(bool asService) {
 }
 
 HRESULT CTolvaneModule::UnregisterAppId() {
-    if (!m_installer.Uninstall()) {
-        return E_FAIL;
-    }
+    KRVN_RETURN_IF_FAILED(m_installer.Uninstall());
     KRVN_RETURN_IF_FAILED(m_registrar.DeleteLocalService());
     KRVN_RETURN_IF_FAILED(EventLog::UnregisterSource(m_serviceName));
     return m_registrar.UnregisterAppId();

@@ -20,6 +20,7 @@
 #include "service/alarm_manager.h"
 #include "service/command_line.h"
 #include "service/event_log.h"
+#include "service/process_failure_outputs.h"
 #include "service/service_installer.h"
 #include "service/service_status.h"
 #include "service/shutdown_monitor.h"
@@ -57,9 +58,12 @@ public:
 private:
     // The registration switches.
     HRESULT Register(HostAction action);
-    // Removes the service, writes the AppID entries and, for a service, the
-    // LocalService value, the installation and the event source.
-    HRESULT RegisterAppId(bool asService);
+    // The switch "Service": all of it, or what "UnregServer" leaves.
+    HRESULT RegisterAsService();
+    // Writes the AppID entries and, for a service, the LocalService value,
+    // the installation (with the boot settings kept from the service it
+    // replaces) and the event source.
+    HRESULT RegisterAppId(bool asService, const BootSettings& kept);
     HRESULT UnregisterAppId();
     HRESULT RegisterServer();
 
@@ -86,6 +90,7 @@ private:
 
     const std::wstring m_serviceName;
     EventLog m_log;
+    ProcessFailureOutputs m_failureOutputs;
     ServiceInstaller m_installer;
     KRVN::com::Registrar m_registrar;
     KRVN::com::ClassObjects m_classObjects;
