@@ -11,6 +11,17 @@ constexpr DWORD kStopPollMs = 100;
 // Dependencies are a list of names, each ended by a zero, the list by another.
 constexpr wchar_t kDependencies[] = L"RPCSS\0";
 
+// Waits until the service has left state (it reports another, or cannot be
+// asked), at most limitMs.
+void WaitWhileIn(SC_HANDLE service, DWORD state, DWORD limitMs) {
+    const ULONGLONG deadline = ::GetTickCount64() + limitMs;
+    SERVICE_STATUS status{};
+    while (::QueryServiceStatus(service, &status) && status.dwCurrentState == state &&
+           ::GetTickCount64() < deadline) {
+        ::Sleep(kStopPollMs);
+    }
+}
+
 // Waits until the service reports stopped; a deletion before that only marks
 // the service, and a new installation under the same name would then fail.
 void WaitUntilStopped(SC_HANDLE service, DWORD limitMs) {
@@ -18,6 +29,21 @@ void WaitUntilStopped(SC_HANDLE service, DWORD limitMs) {
     SERVICE_STATUS status{};
     while (::QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED &&
            ::GetTickCount64() < deadline) {
+        ::Sleep(kStopPollMs);
+    }
+}
+
+// A deleted service stays, marked, until every handle to it is closed (the
+// Services console holds one while open): waits, at most limitMs, until the
+// manager no longer knows it.
+void WaitUntilGone(SC_HANDLE manager, const std::wstring& name, DWORD limitMs) {
+    const ULONGLONG deadline = ::GetTickCount64() + limitMs;
+    for (;;) {
+        const KRVN::unique_schandle still(
+            ::OpenServiceW(manager, name.c_str(), SERVICE_QUERY_STATUS));
+        if (!still || ::GetTickCount64() >= deadline) {
+            return;
+        }
         ::Sleep(kStopPollMs);
     }
 }
@@ -60,7 +86,7 @@ HRESULT ServiceInstaller::Uninstall(BootSettings* kept) const {
     KRVN_RETURN_IF_FAILED(OpenManager(SC_MANAGER_CONNECT, manager));
     const DWORD access =
         SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE | (kept ? SERVICE_QUERY_CONFIG : 0);
-    const KRVN::unique_schandle service(::OpenServiceW(manager.get(), m_name.c_str(), access));
+    KRVN::unique_schandle service(::OpenServiceW(manager.get(), m_name.c_str(), access));
     if (!service) {
         const DWORD error = ::GetLastError();
         return error == ERROR_SERVICE_DOES_NOT_EXIST ? S_OK
@@ -73,7 +99,14 @@ HRESULT ServiceInstaller::Uninstall(BootSettings* kept) const {
         }
     }
     SERVICE_STATUS status{};
-    if (::ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
+    BOOL asked = ::ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+    if (!asked && ::GetLastError() == ERROR_SERVICE_CANNOT_ACCEPT_CTRL &&
+        status.dwCurrentState == SERVICE_START_PENDING) {
+        // A starting service takes no control: it is asked once it runs.
+        WaitWhileIn(service.get(), SERVICE_START_PENDING, kStopWaitMs);
+        asked = ::ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+    }
+    if (asked) {
         WaitUntilStopped(service.get(), kStopWaitMs);
     } else {
         const DWORD error = ::GetLastError();
@@ -86,8 +119,16 @@ HRESULT ServiceInstaller::Uninstall(BootSettings* kept) const {
             Complain(L"Could not stop service", error);
         }
     }
-    if (!::DeleteService(service.get())) {
+    // Marked for deletion already (an earlier removal whose handles are
+    // still open) is as good as deleted.
+    if (!::DeleteService(service.get()) && ::GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) {
         return Complain(L"Could not delete service", ::GetLastError());
+    }
+    if (kept) {
+        // Installed again at once: the old entry must be gone first. Another
+        // program that keeps it open longer makes the installation say so.
+        service.reset();
+        WaitUntilGone(manager.get(), m_name, kGoneWaitMs);
     }
     return S_OK;
 }

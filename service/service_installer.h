@@ -16,6 +16,9 @@ class ServiceInstaller {
 public:
     // How long removal waits for a running service to stop before deleting it.
     static constexpr DWORD kStopWaitMs = 30000;
+    // How long a reinstallation waits for other programs to let go of the
+    // old service's entry.
+    static constexpr DWORD kGoneWaitMs = 30000;
 
     // outputs outlives the installer.
     ServiceInstaller(std::wstring serviceName, SwitchFailureOutputs& outputs)
@@ -26,8 +29,10 @@ public:
     // kept from the service it replaces. Already installed is done.
     HRESULT Install(const std::wstring& programPath, const BootSettings& kept = {}) const;
     // Reads the service's boot settings into kept (when given), asks a
-    // running service to stop, waits for it, and deletes it in any case. Not
-    // installed is done (kept stays empty).
+    // running (or starting) service to stop, waits for it, and deletes it in
+    // any case; a service already marked for deletion counts as deleted. With
+    // kept (a reinstallation follows) it then waits until the entry is gone.
+    // Not installed is done (kept stays empty).
     HRESULT Uninstall(BootSettings* kept = nullptr) const;
     // Gives the installed service automatic start and restarts after a
     // failure (boot_start.h).
