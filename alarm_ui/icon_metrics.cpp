@@ -18,8 +18,9 @@ int MetricForWindow(int metric, HWND window) {
     static const auto metricForDpi =
         User32Function<GetSystemMetricsForDpiFunction>("GetSystemMetricsForDpi");
     if (dpiForWindow && metricForDpi && window) {
-        if (const UINT dpi = dpiForWindow(window)) {
-            return metricForDpi(metric, dpi);
+        const UINT dpi = dpiForWindow(window);
+        if (const int scaled = dpi ? metricForDpi(metric, dpi) : 0) {
+            return scaled;
         }
     }
     return ::GetSystemMetrics(metric);
