@@ -5,10 +5,10 @@
 #include <memory>
 
 #include "alarm_ui/app_strings.h"
+#include "alarm_ui/service_stop_watch.h"
 #include "alarm_ui/shell_icon.h"
 #include "alarm_ui/tray_app.h"
 #include "com/unique_couninitialize.h"
-#include "common/unique_handle.h"
 #include "window/message_loop.h"
 
 namespace {
@@ -24,7 +24,7 @@ void BringRunningInstanceForward() {
 
 } // namespace
 
-int RunAlarmProgram() {
+int RunAlarmProgram(SingleInstance::CreateEventFunction createRunningEvent) {
     const KRVN::unique_couninitialize apartment(COINIT_MULTITHREADED);
     // Callbacks from the service must get through without authentication;
     // the result does not matter (a host may have set security already).
@@ -38,14 +38,25 @@ int RunAlarmProgram() {
     KRVN::CMessageLoop loop;
     app.AddMessageLoop(&loop);
 
-    KRVN::unique_handle running(::CreateEventW(nullptr, TRUE, TRUE, kRunningEventName));
-    if (running && ::GetLastError() == ERROR_ALREADY_EXISTS) {
+    auto running = std::make_unique<SingleInstance>(createRunningEvent);
+    if (running->AnotherRuns()) {
         BringRunningInstanceForward();
         app.RemoveMessageLoop();
         return 1;
     }
 
-    auto icon = std::make_unique<ShellIcon>(app);
+    // The service makes its close request once it runs, so it is looked
+    // for only now that its objects exist. Closing then is "&Выйти": it
+    // also ends every modal loop (dialogs, message boxes) on its way out.
+    std::unique_ptr<ShellIcon> icon;
+    const ServiceStopWatch stopWatch(app.ResourceInstance(), [&icon] {
+        if (icon) {
+            icon->Exit();
+        } else {
+            ::PostQuitMessage(0);
+        }
+    });
+    icon = std::make_unique<ShellIcon>(app);
     const int exitCode = icon->Init() ? app.GetMessageLoop()->Run() : 0;
 
     // Shutdown in this order; the service objects go with `app`, servers

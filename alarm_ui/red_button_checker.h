@@ -29,8 +29,12 @@ public:
     bool CouldNotOpen() const noexcept { return m_couldNotOpen; }
 
 private:
-    // Opens and prepares the port; on failure names the call and its error.
+    // Opens the port by its device path and prepares it; on failure names
+    // the call and its error.
     KRVN::unique_hfile OpenPort(const wchar_t*& failedCall, DWORD& error);
+    // Empties the port, clears a break, raises DTR and asks for DSR changes;
+    // the name of the call that failed, or null.
+    const wchar_t* PreparePort(HANDLE port);
     void Watch(HANDLE port);
     // Ends a WaitCommEvent still pending, so that the system is done with
     // the event mask and the OVERLAPPED before they go.

@@ -10,6 +10,7 @@
 
 #include "alarm_ui/app_messages.h"
 #include "alarm_ui/app_strings.h"
+#include "alarm_ui/icon_metrics.h"
 #include "window/gdi_owners.h"
 #include "window/message_map.h"
 #include "window/window_impl.h"
@@ -133,8 +134,9 @@ private:
         data.uID = 0;
         data.uFlags = flags;
         data.uCallbackMessage = kTrayCallbackMessage;
+        // The notification area shows small icons at the DPI of its monitor.
         const KRVN::unique_hicon icon =
-            KRVN::LoadIconResource(m_resources, m_iconId, ::GetSystemMetrics(SM_CXSMICON));
+            KRVN::LoadIconResource(m_resources, m_iconId, SmallIconSize(this->m_hWnd));
         data.hIcon = icon.get();
         CopyLimited(data.szTip, kTooltipLimit, m_tooltip);
         if (balloon) {

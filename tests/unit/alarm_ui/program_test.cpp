@@ -1,7 +1,12 @@
+#include <windows.h>
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
+#include <vector>
 
 #include "alarm_ui/alarm_program.h"
 #include "alarm_ui/resource.h"
@@ -31,11 +36,60 @@ void ExitFromTheMenu() {
     ::PostMessageW(hidden, WM_KEYDOWN, VK_RETURN, 0);
 }
 
+// What the program handed CreateEventExW for its single-instance event,
+// as another user would see it: the event exists and may not be opened with
+// the access asked for unless the DACL grants it.
+struct RunningEventCall {
+    std::wstring name;
+    DWORD flags = 0;
+    DWORD access = 0;
+    bool validDescriptor = false;
+    bool daclPresent = false;
+    bool nullDacl = true;
+    std::vector<std::pair<std::wstring, DWORD>> allowed; // SID text, access mask
+};
+RunningEventCall runningEvent;
+
+std::wstring SidText(PSID sid) {
+    KRVN::unique_hlocal_string text;
+    ::ConvertSidToStringSidW(sid, text.put());
+    return text ? text.get() : L"?";
+}
+
+HANDLE WINAPI HeldByAnotherUser(LPSECURITY_ATTRIBUTES attributes, LPCWSTR name, DWORD flags,
+                                DWORD access) {
+    runningEvent = RunningEventCall();
+    runningEvent.name = name;
+    runningEvent.flags = flags;
+    runningEvent.access = access;
+    const PSECURITY_DESCRIPTOR descriptor = attributes ? attributes->lpSecurityDescriptor : nullptr;
+    runningEvent.validDescriptor = descriptor && ::IsValidSecurityDescriptor(descriptor);
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (runningEvent.validDescriptor &&
+        ::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) {
+        runningEvent.daclPresent = present != FALSE;
+        runningEvent.nullDacl = dacl == nullptr;
+        for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+            void* ace = nullptr;
+            if (::GetAce(dacl, i, &ace) &&
+                static_cast<ACE_HEADER*>(ace)->AceType == ACCESS_ALLOWED_ACE_TYPE) {
+                auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+                runningEvent.allowed.emplace_back(SidText(&allowed->SidStart), allowed->Mask);
+            }
+        }
+    }
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+}
+
 class ProgramTest : public ::testing::Test {
 protected:
-    int Run(const std::function<void(DWORD)>& script) {
+    int Run(const std::function<void(DWORD)>& script,
+            SingleInstance::CreateEventFunction createRunningEvent = &::CreateEventExW) {
         int exitCode = 42;
-        ui::RunModal(script, [&] { exitCode = RunAlarmProgram(); });
+        ui::RunModal(script, [&] { exitCode = RunAlarmProgram(createRunningEvent); });
         return exitCode;
     }
 
@@ -89,6 +143,37 @@ TEST_F(ProgramTest, ASecondStartBringsTheOpenSettingsForwardAndEndsWithOne) {
     EXPECT_TRUE(service.state.Calls().empty());
     ::PostThreadMessageW(instanceThread, WM_QUIT, 0, 0);
     instance.join();
+}
+
+TEST_F(ProgramTest, EveryInteractiveUserMaySeeTheRunningInstance) {
+    FakeService service;
+    // Another user's instance holds the event: that is "running" too. (A
+    // program that took itself for the first is ended from its menu.)
+    EXPECT_EQ(Run(
+                  [](DWORD thread) {
+                      const HWND settings = ui::WaitForDialog(
+                          thread, L"Quendor Alarm", IDC_MAIN_SERVER_LIST, ui::kShortWaitMs);
+                      if (settings) {
+                          ui::Click(settings, IDOK);
+                          ExitFromTheMenu();
+                      }
+                  },
+                  &HeldByAnotherUser),
+              1);
+    EXPECT_TRUE(service.state.Calls().empty()) << "no icon, no subscription";
+    EXPECT_EQ(runningEvent.name, L"Global\\KRVN_Alrm_Running");
+    EXPECT_EQ(runningEvent.flags,
+              static_cast<DWORD>(CREATE_EVENT_MANUAL_RESET | CREATE_EVENT_INITIAL_SET));
+    EXPECT_EQ(runningEvent.access, static_cast<DWORD>(SYNCHRONIZE)) << "the least it needs";
+    ASSERT_TRUE(runningEvent.validDescriptor);
+    EXPECT_TRUE(runningEvent.daclPresent && !runningEvent.nullDacl);
+    // SYSTEM, Administrators and interactive users may wait on it.
+    for (const wchar_t* sid : {L"S-1-5-18", L"S-1-5-32-544", L"S-1-5-4"}) {
+        const auto granted = std::find_if(
+            runningEvent.allowed.begin(), runningEvent.allowed.end(),
+            [&](const auto& ace) { return ace.first == sid && (ace.second & SYNCHRONIZE); });
+        EXPECT_NE(granted, runningEvent.allowed.end()) << testing::PrintToString(sid);
+    }
 }
 
 TEST_F(ProgramTest, EndsAtStartWhenTheServiceCannotBeReached) {
