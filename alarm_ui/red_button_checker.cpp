@@ -31,7 +31,7 @@ void RedButtonChecker::Run() {
     }
     const wchar_t* failedCall = nullptr;
     DWORD error = 0;
-    const KRVN::unique_hfile port = OpenPort(failedCall, error);
+    KRVN::unique_hfile port = OpenPort(failedCall, error);
     if (!port) {
         if (error == ERROR_ACCESS_DENIED && m_portUnderTest == m_servicePort) {
             return;
@@ -46,7 +46,7 @@ void RedButtonChecker::Run() {
         }
         return;
     }
-    Watch(port.get());
+    Watch(port);
 }
 
 KRVN::unique_hfile RedButtonChecker::OpenPort(const wchar_t*& failedCall, DWORD& error) {
@@ -87,7 +87,7 @@ const wchar_t* RedButtonChecker::PreparePort(HANDLE port) {
     return nullptr;
 }
 
-void RedButtonChecker::Watch(HANDLE port) {
+void RedButtonChecker::Watch(KRVN::unique_hfile& port) {
     const KRVN::unique_event completed = KRVN::unique_event::create(true, false);
     OVERLAPPED overlapped = {};
     overlapped.hEvent = completed.get();
@@ -96,7 +96,7 @@ void RedButtonChecker::Watch(HANDLE port) {
     for (;;) {
         events = 0;
         completed.ResetEvent();
-        if (!m_api.waitCommEvent(port, &events, &overlapped)) {
+        if (!m_api.waitCommEvent(port.get(), &events, &overlapped)) {
             const DWORD error = ::GetLastError();
             if (error != ERROR_IO_PENDING) {
                 AddFailure(L"WaitCommEvent", error);
@@ -115,25 +115,33 @@ void RedButtonChecker::Watch(HANDLE port) {
             return;
         }
         // The event mask holds the events only once the wait's result is
-        // taken; a wait that failed (the port went away) is no press.
+        // taken; a wait that failed (the port went away) is no press, and
+        // neither is one that ended without DSR, the only event asked for.
         DWORD transferred = 0;
-        if (!m_api.getOverlappedResult(port, &overlapped, &transferred, FALSE)) {
+        if (!m_api.getOverlappedResult(port.get(), &overlapped, &transferred, FALSE)) {
             AddFailure(L"WaitCommEvent", ::GetLastError());
             return;
         }
-        if (events & EV_DSR) {
-            AddLine(KRVN::LoadResourceString(ResourceInstance(), IDS_RESPONSE));
+        if ((events & EV_DSR) == 0) {
+            AddFailure(L"WaitCommEvent", ERROR_GEN_FAILURE);
+            return;
         }
+        AddLine(KRVN::LoadResourceString(ResourceInstance(), IDS_RESPONSE));
     }
 }
 
-void RedButtonChecker::EndPendingWait(HANDLE port, OVERLAPPED& overlapped) {
-    // A new mask completes the pending wait (closing the port would too, but
-    // the system might still write to the mask and the OVERLAPPED after the
-    // handle is gone).
-    m_api.setCommMask(port, 0);
-    DWORD transferred = 0;
-    m_api.getOverlappedResult(port, &overlapped, &transferred, TRUE);
+void RedButtonChecker::EndPendingWait(KRVN::unique_hfile& port, OVERLAPPED& overlapped) {
+    // A new mask completes the pending wait; the system writes to the mask
+    // and the OVERLAPPED until it has completed.
+    if (m_api.setCommMask(port.get(), 0)) {
+        DWORD transferred = 0;
+        m_api.getOverlappedResult(port.get(), &overlapped, &transferred, TRUE);
+        return;
+    }
+    // Closing the port ends the wait as well; it has completed once the
+    // event is set.
+    port.reset();
+    ::WaitForSingleObject(overlapped.hEvent, INFINITE);
 }
 
 void RedButtonChecker::AddLine(const std::wstring& line) {
