@@ -15,3 +15,6 @@ inline constexpr UINT kAddResponseLineMessage = WM_APP + 2;
 inline constexpr UINT kServicePressMessage = WM_APP + 3;
 // Stop watch: the service asked the program to close.
 inline constexpr UINT kCloseRequestedMessage = WM_APP + 4;
+// Elevated restart: the elevated instance took over (wParam 0) or did not
+// within its bound (wParam 1).
+inline constexpr UINT kHandOverMessage = WM_APP + 5;

@@ -2,6 +2,7 @@
 
 #include "alarm_ui/app_strings.h"
 #include "alarm_ui/error_text.h"
+#include "alarm_ui/failed_call_report.h"
 #include "alarm_ui/format_text.h"
 #include "alarm_ui/icon_metrics.h"
 #include "alarm_ui/message_boxes.h"
@@ -181,7 +182,7 @@ void CMainDlg::OnDelete(WORD, WORD, HWND) {
         KRVN::CWaitCursor wait;
         const HRESULT hr = m_app.Servers()->Remove(KRVN::unique_bstr(address.c_str()).get());
         if (hr != S_OK) {
-            ShowCallError(m_hWnd, L"IQNServers::Remove", hr, MB_ICONERROR);
+            ReportFailedCall(m_app, m_hWnd, L"IQNServers::Remove", hr);
         } else if (const int row = m_list.FindItem(address); row >= 0) {
             m_list.DeleteItem(row);
         }

@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "alarm_ui/app_messages.h"
+#include "alarm_ui/unique_wait.h"
 #include "common/unique_handle.h"
 #include "window/message_map.h"
 #include "window/window_impl.h"
@@ -34,11 +35,6 @@ public:
     KRVN_END_MSG_MAP()
 
 private:
-    // A wait of the thread pool, ended by UnregisterWaitEx, which returns
-    // once no callback of it runs any more.
-    static void EndWait(HANDLE wait) noexcept { ::UnregisterWaitEx(wait, INVALID_HANDLE_VALUE); }
-    using unique_wait = KRVN::unique_any<KRVN::close_with<HANDLE, &ServiceStopWatch::EndWait>>;
-
     static void CALLBACK OnEventSet(void* context, BOOLEAN timedOut);
     LRESULT OnCloseRequested(UINT, WPARAM, LPARAM);
 

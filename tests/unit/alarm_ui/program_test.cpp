@@ -1,5 +1,6 @@
 #include <windows.h>
 #include <sddl.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
@@ -9,10 +10,12 @@
 #include <vector>
 
 #include "alarm_ui/alarm_program.h"
+#include "alarm_ui/hand_over.h"
 #include "alarm_ui/resource.h"
 #include "com/unique_couninitialize.h"
 #include "common/unique_handle.h"
 #include "fake_service.h"
+#include "fake_token.h"
 #include "ui_driver.h"
 #include "tests/support/wait.h"
 
@@ -84,12 +87,36 @@ HANDLE WINAPI HeldByAnotherUser(LPSECURITY_ATTRIBUTES attributes, LPCWSTR name, 
     return nullptr;
 }
 
+// The elevated instance that a filtered administrator's restart starts,
+// played by a thread of this process: it takes over as the program does.
+struct ElevatedInstance {
+    std::thread thread;
+    std::atomic<int> tookOver{-1};
+    FakeState* state = nullptr;
+    // What the service had been asked when the old instance let go.
+    std::vector<std::wstring> callsAtRelease;
+};
+ElevatedInstance elevated;
+
+BOOL WINAPI StartElevated(SHELLEXECUTEINFOW* info) {
+    if (std::wstring(info->lpVerb) != L"runas" || elevated.thread.joinable()) {
+        return FALSE;
+    }
+    elevated.thread = std::thread([] {
+        const bool took = HandOver::TakeOver(ui::kWaitMs);
+        elevated.callsAtRelease = elevated.state->Calls();
+        elevated.tookOver = took ? 1 : 0;
+    });
+    return TRUE;
+}
+
 class ProgramTest : public ::testing::Test {
 protected:
     int Run(const std::function<void(DWORD)>& script,
-            SingleInstance::CreateEventFunction createRunningEvent = &::CreateEventExW) {
+            SingleInstance::CreateEventFunction createRunningEvent = &::CreateEventExW,
+            ElevationCalls elevation = {}) {
         int exitCode = 42;
-        ui::RunModal(script, [&] { exitCode = RunAlarmProgram(createRunningEvent); });
+        ui::RunModal(script, [&] { exitCode = RunAlarmProgram(createRunningEvent, elevation); });
         return exitCode;
     }
 
@@ -174,6 +201,63 @@ TEST_F(ProgramTest, EveryInteractiveUserMaySeeTheRunningInstance) {
             [&](const auto& ace) { return ace.first == sid && (ace.second & SYNCHRONIZE); });
         EXPECT_NE(granted, runningEvent.allowed.end()) << testing::PrintToString(sid);
     }
+}
+
+TEST_F(ProgramTest, AFilteredAdministratorsElevatedRestartTakesOverOnceThisInstanceHasEnded) {
+    FakeService service;
+    service.state.servers = {{L"alpha", L"p", 0, 0}};
+    service.state.removeResult = E_ACCESSDENIED;
+    elevated.state = &service.state;
+    fake_token::Become(fake_token::User::FilteredAdministrator);
+    const int exitCode = Run(
+        [&](DWORD thread) {
+            const HWND settings = WaitForSettings(thread);
+            ASSERT_NE(settings, nullptr);
+            ListView_SetItemState(::GetDlgItem(settings, IDC_MAIN_SERVER_LIST), 0, LVIS_SELECTED,
+                                  LVIS_SELECTED);
+            ui::Click(settings, IDC_MAIN_DELETE);
+            ui::Answer(thread, IDYES);
+            const HWND offer = ui::WaitForDialog(thread, L"Quendor Alarm", IDC_ELEVATE_RESTART);
+            ASSERT_NE(offer, nullptr);
+            ui::Click(offer, IDC_ELEVATE_RESTART);
+            // The program ends by itself, its settings dialog with it.
+            EXPECT_TRUE(ui::WaitUntilGone(settings));
+        },
+        &::CreateEventExW, ElevationCalls{&fake_token::Query, &StartElevated});
+    ASSERT_TRUE(elevated.thread.joinable());
+    elevated.thread.join();
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(elevated.tookOver, 1);
+    // Its subscription was withdrawn before the elevated instance went on.
+    EXPECT_EQ(
+        elevated.callsAtRelease,
+        (std::vector<std::wstring>{L"AdviseChangeIcon", L"Remove alpha", L"UnadviseChangeIcon"}));
+    EXPECT_EQ(::FindWindowW(nullptr, L"ShellIconHiddenWindow"), nullptr);
+}
+
+TEST_F(ProgramTest, AnElevatedStartTakesOverFromTheInstanceThatOfferedIt) {
+    FakeService service;
+    const KRVN::unique_handle running(
+        ::CreateEventW(nullptr, TRUE, TRUE, L"Global\\KRVN_Alrm_Running"));
+    std::unique_ptr<HandOver> offer;
+    ASSERT_EQ(S_OK, HandOver::Offer(offer));
+    const int exitCode = Run([&](DWORD thread) {
+        ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(offer->TakenEvent(), ui::kWaitMs));
+        // Nothing of its own until the old instance has let go.
+        EXPECT_EQ(
+            ui::WaitForDialog(thread, L"Quendor Alarm", IDC_MAIN_SERVER_LIST, ui::kShortWaitMs),
+            nullptr);
+        EXPECT_TRUE(service.state.Calls().empty());
+        offer->LetGo();
+        const HWND settings = WaitForSettings(thread);
+        ASSERT_NE(settings, nullptr);
+        ui::Click(settings, IDOK);
+        ASSERT_TRUE(ui::WaitUntilGone(settings));
+        ExitFromTheMenu();
+    });
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(service.state.Calls(),
+              (std::vector<std::wstring>{L"AdviseChangeIcon", L"UnadviseChangeIcon"}));
 }
 
 TEST_F(ProgramTest, EndsAtStartWhenTheServiceCannotBeReached) {
