@@ -89,19 +89,29 @@ HANDLE WINAPI HeldByAnotherUser(LPSECURITY_ATTRIBUTES attributes, LPCWSTR name, 
 
 // The elevated instance that a filtered administrator's restart starts,
 // played by a thread of this process: it takes over as the program does.
+// What the program asked of the start is kept.
 struct ElevatedInstance {
+    std::wstring verb, file, parameters;
+    ULONG mask = 0;
+    bool owned = false;
+    APTTYPE apartment = APTTYPE_CURRENT;
+    DWORD launchThread = 0;
     std::thread thread;
     std::atomic<int> tookOver{-1};
     FakeState* state = nullptr;
     // What the service had been asked when the old instance let go.
     std::vector<std::wstring> callsAtRelease;
-};
-ElevatedInstance elevated;
+} elevated;
 
 BOOL WINAPI StartElevated(SHELLEXECUTEINFOW* info) {
-    if (std::wstring(info->lpVerb) != L"runas" || elevated.thread.joinable()) {
-        return FALSE;
-    }
+    elevated.verb = info->lpVerb ? info->lpVerb : L"";
+    elevated.file = info->lpFile ? info->lpFile : L"";
+    elevated.parameters = info->lpParameters ? info->lpParameters : L"";
+    elevated.mask = info->fMask;
+    elevated.owned = info->hwnd != nullptr && info->cbSize == sizeof(*info);
+    APTTYPEQUALIFIER qualifier = APTTYPEQUALIFIER_NONE;
+    ::CoGetApartmentType(&elevated.apartment, &qualifier);
+    elevated.launchThread = ::GetCurrentThreadId();
     elevated.thread = std::thread([] {
         const bool took = HandOver::TakeOver(ui::kWaitMs);
         elevated.callsAtRelease = elevated.state->Calls();
@@ -226,6 +236,18 @@ TEST_F(ProgramTest, AFilteredAdministratorsElevatedRestartTakesOverOnceThisInsta
         &::CreateEventExW, ElevationCalls{&fake_token::Query, &StartElevated});
     ASSERT_TRUE(elevated.thread.joinable());
     elevated.thread.join();
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    EXPECT_EQ(elevated.verb, L"runas");
+    EXPECT_EQ(::lstrcmpiW(elevated.file.c_str(), path), 0) << elevated.file;
+    EXPECT_EQ(elevated.parameters, L"");
+    EXPECT_TRUE(elevated.owned);
+    // Shell extensions the verb may reach want a single-threaded apartment,
+    // which the program's main thread is not; nothing may be left running
+    // once that thread ends.
+    EXPECT_TRUE(elevated.apartment == APTTYPE_STA || elevated.apartment == APTTYPE_MAINSTA);
+    EXPECT_NE(elevated.launchThread, ::GetCurrentThreadId());
+    EXPECT_EQ(elevated.mask & SEE_MASK_NOASYNC, static_cast<ULONG>(SEE_MASK_NOASYNC));
     EXPECT_EQ(exitCode, 0);
     EXPECT_EQ(elevated.tookOver, 1);
     // Its subscription was withdrawn before the elevated instance went on.
