@@ -25,10 +25,10 @@ HRESULT FromStatus(DWORD status) {
     return HResultFromStatus(static_cast<std::int32_t>(status));
 }
 
-// The settings key's ACEs as a subkey holds them: every one marked
-// inherited. SetNamedSecurityInfoW puts in their place what the subkey
-// inherits from its parent; handed over as they are, they still name the
-// same two accounts and nobody else.
+// The settings key's ACEs as a subkey holds them once it inherits them:
+// every one marked inherited. A system that works out inheritance itself
+// arrives at the same two ACEs; one that does not (Wine) keeps them as
+// given, where an empty list would lock everyone out of the subkey.
 std::vector<unsigned char> InheritedDacl(PSECURITY_DESCRIPTOR descriptor) {
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
