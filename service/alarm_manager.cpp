@@ -15,12 +15,16 @@
 #include "connections/configuration_gate.h"
 #include "connections/deadline.h"
 #include "connections/qn_server.h"
+#include "connections/secret_text.h"
 #include "connections/server_alarm_route.h"
 #include "connections/worker_pool.h"
 #include "service/client_caller.h"
 #include "service/com_port_waiter.h"
 #include "service/configuration_policy.h"
 #include "service/event_reporter.h"
+#include "service/serial_port_name.h"
+#include "service/stored_port_name.h"
+#include "service/system_error_text.h"
 
 namespace {
 
@@ -99,27 +103,51 @@ void Check(HRESULT hr) {
     }
 }
 
+std::wstring HexCode(HRESULT hr) {
+    wchar_t code[16];
+    std::swprintf(code, std::size(code), L"%#lx", static_cast<unsigned long>(hr));
+    return code;
+}
+
 // What the store keeps of a listed server; a property never set is saved as
-// empty.
+// empty. The password's copies are wiped on their way.
 KRVN::ServerRecord RecordOf(const KRVN::com_ptr<IDispatch>& object) {
     const auto server = object.query<IQNServer>();
     KRVN::unique_bstr address;
-    KRVN::unique_bstr password;
+    SecretBstr password;
     KRVN::ServerRecord record;
     Check(server->get_Address(address.put()));
     Check(server->get_Password(password.put()));
     Check(server->get_Port(&record.port));
     record.address.assign(address ? address.get() : L"", address.length());
-    record.password.assign(password ? password.get() : L"", password.length());
+    record.password = SecretWString(password.get(), ::SysStringLen(password.get()));
     return record;
 }
 
 KRVN::com_ptr<IQNServer> MakeServerObject(const KRVN::ServerRecord& record) {
     const KRVN::com_ptr<IQNServer> server(KRVN::com::ComObject<QNServer>::Make());
+    const std::wstring& text = record.password.Text();
+    const SecretBstr password(::SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+    if (!password) {
+        KRVN_RAISE(E_OUTOFMEMORY);
+    }
     Check(server->put_Address(KRVN::unique_bstr(record.address.c_str()).get()));
-    Check(server->put_Password(KRVN::unique_bstr(record.password.c_str()).get()));
+    Check(server->put_Password(password.get()));
     Check(server->put_Port(record.port));
     return server;
+}
+
+// The list's records in the store, all or nothing.
+HRESULT SaveRecordsOf(const AlarmManager::Snapshot& entries) {
+    try {
+        KRVN::ServerRecordList records;
+        records.reserve(entries.size());
+        for (const auto& [key, entry] : entries) {
+            records.push_back(RecordOf(entry->GetServer()));
+        }
+        return KRVN::SaveServerList(records);
+    }
+    KRVN_CATCH_RETURN()
 }
 
 // The stored servers as new QNServer objects: all of them, or none when the
@@ -166,17 +194,20 @@ AlarmManager::~AlarmManager() {
 
 void AlarmManager::Start(EventReporter& reporter) {
     m_events.SetReporter(reporter);
-    // At every start: the key may have been made or loosened while the
-    // service was away. The settings stay usable if this fails.
+    // At every start, before anything is read: the key or a key below it
+    // may have been made or loosened while the service was away. The
+    // settings stay readable if this fails, but no password is written.
     if (const HRESULT protection = KRVN::ProtectAlarmKey(); FAILED(protection)) {
-        wchar_t code[16];
-        std::swprintf(code, std::size(code), L"%#lx", static_cast<unsigned long>(protection));
-        reporter.Report({EventType::Warning, MSG_SETTINGS_KEY_NOT_PRIVATE, {code}});
+        reporter.Report({EventType::Warning, MSG_SETTINGS_KEY_NOT_PRIVATE, {HexCode(protection)}});
     }
     m_desktop.PrepareCloseRequest();
     LoadList();
     LoadCheckDelay(reporter);
-    const std::wstring portName = KRVN::LoadComPort();
+    // A stored name passes the same check as a client's before it is opened.
+    const std::wstring portName =
+        KRVN::LoadComPort([&reporter](const std::wstring& name, const std::wstring& keyPath) {
+            return IsUsableStoredPortName(name, keyPath, reporter);
+        });
     {
         std::lock_guard<std::mutex> control(m_checkerControl);
         StartChecker();
@@ -385,18 +416,17 @@ HRESULT AlarmManager::SaveList() {
     // written: an earlier snapshot written last would bring back a removed
     // server, or lose an added one, at the next start.
     std::lock_guard<std::mutex> saving(m_storeLock);
-    try {
-        // The snapshot keeps every entry, and so its server object, alive
-        // while its record is made.
-        const Snapshot entries = Servers();
-        KRVN::ServerRecordList records;
-        records.reserve(entries.size());
-        for (const auto& [key, entry] : entries) {
-            records.push_back(RecordOf(entry->GetServer()));
-        }
-        return KRVN::SaveServerList(records);
+    // The snapshot keeps every entry, and so its server object, alive while
+    // its record is made.
+    const HRESULT result = SaveRecordsOf(Servers());
+    // The list stays as it is in the service; the administrator learns that
+    // the stored one is behind.
+    if (FAILED(result)) {
+        Report({EventType::Error,
+                MSG_LIST_NOT_SAVED,
+                {HexCode(result), SystemErrorText(static_cast<DWORD>(result))}});
     }
-    KRVN_CATCH_RETURN()
+    return result;
 }
 
 HRESULT AlarmManager::LoadList() {
@@ -432,6 +462,9 @@ std::wstring AlarmManager::GetComPort() const {
 }
 
 HRESULT AlarmManager::SetComPort(const std::wstring& name) {
+    if (!IsSerialPortName(name)) {
+        return E_INVALIDARG;
+    }
     std::lock_guard<std::mutex> saving(m_storeLock);
     if (const auto watcher = PortWatcher()) {
         watcher->SetPortName(name);

@@ -73,10 +73,12 @@ public:
     AlarmManager(const AlarmManager&) = delete;
     AlarmManager& operator=(const AlarmManager&) = delete;
 
-    // Loads the stored list and settings, starts the checker and the port
-    // watcher, which reports its port's failures to reporter (it must outlive
-    // the watcher), as do the alarm passes and Report. Raises CAException
-    // when a thread cannot be started.
+    // Makes the settings key and every key below it the service's, loads the
+    // stored list and settings (a stored port name that is no serial port
+    // of this machine is reported and not watched), starts the checker and
+    // the port watcher, which reports its port's failures to reporter (it
+    // must outlive the watcher), as do the alarm passes and Report. Raises
+    // CAException when a thread cannot be started.
     void Start(EventReporter& reporter);
     // Where the passes and Report write, for a manager that is not started.
     void ReportTo(EventReporter& reporter) { m_events.SetReporter(reporter); }
@@ -124,6 +126,8 @@ public:
     // Address again) and starts the checker again, whether or not the
     // address was listed. True when it was.
     bool RemoveServer(const std::wstring& address);
+    // The store's result; a failure is reported (event 13) and the list
+    // stays as it is.
     HRESULT SaveList();
     HRESULT LoadList();
     // Stops the checker, forgets the state and starts the checker again, so
@@ -134,6 +138,8 @@ public:
     void SetChangeIconSink(IChangeIconEvents* sink);
     std::wstring GetComPort() const;
     // Watches the port from now on and stores its name; the store's result.
+    // A name that is no serial port of this machine (serial_port_name.h) is
+    // refused with E_INVALIDARG: neither watched nor stored.
     HRESULT SetComPort(const std::wstring& name);
 
     size_t ServerCount() const;
