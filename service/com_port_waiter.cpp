@@ -160,14 +160,15 @@ void ComPortWaiter::SetRedButtonSink(IRedButtonEvents* sink, ClientCaller owner,
     KRVN::com_ptr<IRedButtonEvents> replacement(sink);
     {
         std::lock_guard<std::mutex> hold(m_sinkLock);
+        // Told before it is done: a sink is never stored without its record.
         if (m_sink) {
             PostTestEventLocked(EventType::Information, MSG_BUTTON_TEST_REPLACED, m_sinkOwner,
                                 Named(owner));
         }
+        PostTestEventLocked(EventType::Warning, MSG_BUTTON_TEST_BEGAN, owner);
         std::swap(m_sink, replacement);
         std::swap(m_sinkClient, client);
         m_sinkOwner = std::move(owner);
-        PostTestEventLocked(EventType::Warning, MSG_BUTTON_TEST_BEGAN, m_sinkOwner);
     }
     // The previous sink is released here, outside the lock.
 }
@@ -180,9 +181,10 @@ void ComPortWaiter::ClearRedButtonSink(const ClientCaller& by) {
         if (!m_sink) {
             return;
         }
-        PostTestEventLocked(EventType::Information, MSG_BUTTON_TEST_ENDED, m_sinkOwner, Named(by));
+        // Presses raise the alarm again even if the record cannot be made.
         std::swap(m_sink, released);
         std::swap(m_sinkClient, client);
+        PostTestEventLocked(EventType::Information, MSG_BUTTON_TEST_ENDED, m_sinkOwner, Named(by));
     }
 }
 
