@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <string>
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -15,7 +14,6 @@
 #include "connections/address_less.h"
 #include "connections/clone_server.h"
 #include "connections/qn_server.h"
-#include "connections/server_address_rule.h"
 #include "tests/unit/connections/test_environment.h"
 
 namespace krvn_test {
@@ -241,24 +239,6 @@ TEST(CloneServerTest, RefusesWhatIsNotAServer) {
     com_ptr<IClassFactory> notAServer = KRVN::com::ClassFactory<QNServer>::Make();
     EXPECT_EQ(E_NOINTERFACE, CloneServer(notAServer.get(), copy));
     EXPECT_FALSE(copy);
-}
-
-TEST(ServerAddressRuleTest, RefusesControlCharactersAndMoreThan255Characters) {
-    const auto allowed = [](const std::wstring& address) {
-        return IsAllowedServerAddress(address.data(), address.size());
-    };
-    for (const std::wstring& address :
-         {std::wstring(), std::wstring(L"192.0.2.10"), std::wstring(L"fe80::1%12"),
-          std::wstring(L"сервер.example"), std::wstring(L"a\u00A0b"),
-          std::wstring(kMaxServerAddressLength, L'a')}) {
-        EXPECT_TRUE(allowed(address)) << address.size();
-    }
-    for (const std::wstring& address :
-         {std::wstring(L"srv\r"), std::wstring(L"srv\nforged"), std::wstring(L"a\tb"),
-          std::wstring(L"a\0b", 3), std::wstring(L"\x1F"), std::wstring(L"a\x7F"),
-          std::wstring(kMaxServerAddressLength + 1, L'a')}) {
-        EXPECT_FALSE(allowed(address)) << address.size();
-    }
 }
 
 TEST(AddressLessTest, FoldsOnlyAsciiLettersAndPutsTheShorterFirst) {
