@@ -1,12 +1,12 @@
 #include "connections/rpc_connector.h"
 
 #include <atomic>
-#include <cstdio>
 #include <new>
 
 #include "connections/alarm_rpc.h"
 #include "connections/find_process_by_name.h"
 #include "connections/guarded_rpc_owners.h"
+#include "connections/impersonation_end.h"
 #include "connections/worker_pool.h"
 
 namespace {
@@ -130,12 +130,9 @@ void CloseContext(Operation& operation) {
 
 // One operation on the calling (worker) thread, as the desktop user.
 std::int32_t RunOperation(Request& request) {
-    // Impersonation belongs to this thread and ends with this call.
-    const auto revert = KRVN::scope_exit([] {
-        if (!::RevertToSelf()) {
-            std::printf("RevertToSelf() = %#x\n", static_cast<unsigned>(::GetLastError()));
-        }
-    });
+    // Impersonation belongs to this thread and ends with this call; a worker
+    // that cannot end it ends the process.
+    const auto revert = KRVN::scope_exit([] { EndImpersonation(); });
     if (request.token && !::ImpersonateLoggedOnUser(request.token->get())) {
         request.impersonationFailed = true;
     }

@@ -1,10 +1,14 @@
 #include "service/com_port_waiter.h"
 
+#include <cstdio>
+#include <iterator>
+
 #include "com/unique_couninitialize.h"
 #include "common/serial_port_path.h"
 #include "common/unique_handle.h"
 #include "connections/worker_pool.h"
 #include "service/client_call_result.h"
+#include "service/event_text.h"
 #include "service/event_reporter.h"
 #include "service/system_error_text.h"
 #include "service/thread_fault.h"
@@ -72,6 +76,19 @@ void EndWait(KRVN::unique_hfile& port, OVERLAPPED& overlapped) {
     ::GetOverlappedResult(port.get(), &overlapped, &transferred, TRUE);
 }
 
+// A client as the test events name it: program, process, account.
+std::vector<std::wstring> Named(const ClientCaller& client) {
+    return {client.program.empty() ? L"an unknown program" : client.program,
+            client.processId ? std::to_wstring(client.processId) : L"unknown",
+            client.AccountText()};
+}
+
+std::wstring HexCode(std::int32_t code) {
+    wchar_t text[16];
+    std::swprintf(text, std::size(text), L"%#lx", static_cast<unsigned long>(code));
+    return text;
+}
+
 } // namespace
 
 // One warning per failure streak of the port (another when the error
@@ -109,7 +126,9 @@ private:
 };
 
 ComPortWaiter::ComPortWaiter(std::wstring name, PressHandler onPress, EventReporter& reporter)
-    : m_onPress(std::move(onPress)), m_reporter(reporter), m_portName(std::move(name)) {}
+    : m_onPress(std::move(onPress)), m_reporter(reporter), m_portName(std::move(name)) {
+    m_testEvents.SetReporter(reporter);
+}
 
 std::wstring ComPortWaiter::PortName() const {
     std::lock_guard<std::mutex> hold(m_nameLock);
@@ -132,18 +151,49 @@ void ComPortWaiter::SetPortName(const std::wstring& name) {
     Start(nullptr, 0, false);
 }
 
-void ComPortWaiter::SetRedButtonSink(IRedButtonEvents* sink, KRVN::unique_handle client) {
+void ComPortWaiter::SetRedButtonSink(IRedButtonEvents* sink, ClientCaller owner,
+                                     KRVN::unique_handle client) {
+    if (!sink) {
+        ClearRedButtonSink(owner);
+        return;
+    }
     KRVN::com_ptr<IRedButtonEvents> replacement(sink);
     {
         std::lock_guard<std::mutex> hold(m_sinkLock);
+        // Told before it is done: a sink is never stored without its record.
+        if (m_sink) {
+            PostTestEventLocked(EventType::Information, MSG_BUTTON_TEST_REPLACED, m_sinkOwner,
+                                Named(owner));
+        }
+        PostTestEventLocked(EventType::Warning, MSG_BUTTON_TEST_BEGAN, owner);
         std::swap(m_sink, replacement);
         std::swap(m_sinkClient, client);
+        m_sinkOwner = std::move(owner);
     }
     // The previous sink is released here, outside the lock.
 }
 
+void ComPortWaiter::ClearRedButtonSink(const ClientCaller& by) {
+    KRVN::com_ptr<IRedButtonEvents> released;
+    KRVN::unique_handle client;
+    {
+        std::lock_guard<std::mutex> hold(m_sinkLock);
+        if (!m_sink) {
+            return;
+        }
+        // Presses raise the alarm again even if the record cannot be made.
+        std::swap(m_sink, released);
+        std::swap(m_sinkClient, client);
+        PostTestEventLocked(EventType::Information, MSG_BUTTON_TEST_ENDED, m_sinkOwner, Named(by));
+    }
+}
+
 void ComPortWaiter::Run() {
     const KRVN::unique_couninitialize apartment(COINIT_MULTITHREADED);
+    // Whoever waits for this thread's end (the service's stop) finds the
+    // events of its presses written.
+    const auto written =
+        KRVN::scope_exit([this] { m_testEvents.WaitUntilWritten(kSinkCallBoundMs); });
     const std::wstring name = PortName();
     if (name.empty()) {
         return;
@@ -224,11 +274,13 @@ void ComPortWaiter::OnPress() {
     bool taken = false;
     try {
         KRVN::com_ptr<IRedButtonEvents> sink;
+        ClientCaller owner;
         {
             std::lock_guard<std::mutex> hold(m_sinkLock);
             sink = m_sink;
+            owner = m_sinkOwner;
         }
-        taken = sink && SinkTakesPress(sink);
+        taken = sink && SinkTakesPress(sink, owner);
     } catch (...) {
         // Whatever went wrong with the client, the press raises the alarm.
         ReportThreadFault(m_reporter, kThreadName);
@@ -243,12 +295,14 @@ void ComPortWaiter::OnPress() {
     }
 }
 
-bool ComPortWaiter::SinkTakesPress(const KRVN::com_ptr<IRedButtonEvents>& sink) {
+bool ComPortWaiter::SinkTakesPress(const KRVN::com_ptr<IRedButtonEvents>& sink,
+                                   const ClientCaller& owner) {
     {
         std::lock_guard<std::mutex> hold(m_sinkLock);
         if (m_sinkClient && ::WaitForSingleObject(m_sinkClient.get(), 0) == WAIT_OBJECT_0) {
             // The client has ended: its sink goes, and the press alarms.
             if (m_sink.get() == sink.get()) {
+                PostTestEventLocked(EventType::Information, MSG_BUTTON_TEST_CLIENT_ENDED, owner);
                 DropSinkLocked();
             }
             return false;
@@ -272,9 +326,15 @@ bool ComPortWaiter::SinkTakesPress(const KRVN::com_ptr<IRedButtonEvents>& sink) 
     if (call->WaitFor(kSinkCallBoundMs) != PendingResult::Wait::Done) {
         std::lock_guard<std::mutex> hold(m_sinkLock);
         m_stuckCall = call;
+        PostTestEventLocked(EventType::Warning, MSG_BUTTON_TEST_STUCK, owner,
+                            {std::to_wstring(kSinkCallBoundMs)});
         return false;
     }
     if (ClientTookPress(call->Result())) {
+        std::lock_guard<std::mutex> hold(m_sinkLock);
+        PostTestEventLocked(
+            EventType::Warning,
+            forward ? MSG_BUTTON_TEST_PRESS_FORWARDED : MSG_BUTTON_TEST_PRESS_IGNORED, owner);
         return true;
     }
     if (!IsClientGone(call->Result())) {
@@ -286,6 +346,8 @@ bool ComPortWaiter::SinkTakesPress(const KRVN::com_ptr<IRedButtonEvents>& sink) 
     // alarm. Any other failure leaves a living client's sink in place.
     std::lock_guard<std::mutex> hold(m_sinkLock);
     if (m_sink.get() == sink.get()) {
+        PostTestEventLocked(EventType::Information, MSG_BUTTON_TEST_CLIENT_GONE, owner,
+                            {HexCode(call->Result())});
         DropSinkLocked();
     }
     return false;
@@ -296,4 +358,17 @@ void ComPortWaiter::DropSinkLocked() {
     // holds its own reference, so nothing is freed under the lock.
     m_sink.reset();
     m_sinkClient.reset();
+}
+
+void ComPortWaiter::PostTestEventLocked(EventType type, DWORD id, const ClientCaller& owner,
+                                        std::vector<std::wstring> more) {
+    std::vector<std::wstring> inserts = Named(owner);
+    const std::wstring port = PortName();
+    inserts.push_back(port.empty() ? L"(no port)" : EventText(port));
+    for (std::wstring& insert : more) {
+        inserts.push_back(std::move(insert));
+    }
+    m_testEvents.Post([event = Event{type, id, std::move(inserts)}](EventReporter& reporter) {
+        reporter.Report(event);
+    });
 }

@@ -8,6 +8,8 @@ add_library(krvn_service_host STATIC
     ${dir}/boot_start.h
     ${dir}/command_line.cpp
     ${dir}/command_line.h
+    ${dir}/com_exception_handling.cpp
+    ${dir}/com_exception_handling.h
     ${dir}/com_security.cpp
     ${dir}/com_security.h
     ${dir}/event_log.cpp

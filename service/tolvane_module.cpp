@@ -5,13 +5,16 @@
 #include "com/module.h"
 #include "com/result.h"
 #include "com/unique_couninitialize.h"
+#include "connections/impersonation_end.h"
 #include "connections/qn_server.h"
 #include "contract/TolvaneLib.h"
 #include "service/alarm_manager.h"
+#include "service/com_exception_handling.h"
 #include "service/com_security.h"
 #include "service/qn_alarm.h"
 #include "service/qn_servers.h"
 #include "service/service_app_id.h"
+#include "service/system_error_text.h"
 
 namespace {
 
@@ -30,9 +33,11 @@ CTolvaneModule::CTolvaneModule()
     : m_serviceName(LoadServiceName()), m_log(m_serviceName), m_failureOutputs(m_log),
       m_installer(m_serviceName, m_failureOutputs) {
     g_module = this;
+    SetImpersonationFailureReport(&ImpersonationNotEnded);
 }
 
 CTolvaneModule::~CTolvaneModule() {
+    SetImpersonationFailureReport(nullptr);
     g_module = nullptr;
 }
 
@@ -159,6 +164,7 @@ HRESULT CTolvaneModule::PreMessageLoop() {
     }
     KRVN_RETURN_IF_FAILED(StartAlarmManager());
     KRVN_RETURN_IF_FAILED(InitializeComSecurity());
+    KRVN_RETURN_IF_FAILED(DisableComExceptionHandling());
     const HRESULT hr = RegisterClassObjects();
     if (FAILED(hr)) {
         m_classObjects.RevokeAll();
@@ -269,6 +275,13 @@ void CTolvaneModule::Stopping() {
     while (!manager.FinishPasses(kStopProgressMs) && ::GetTickCount64() < giveUp) {
         m_status.ReportPending(SERVICE_STOP_PENDING, kStopWaitHintMs);
     }
+}
+
+// Written at once, not queued: the process ends right after.
+void CTolvaneModule::ImpersonationNotEnded(DWORD error) {
+    g_module->m_log.Report({EventType::Error,
+                            MSG_IMPERSONATION_NOT_ENDED,
+                            {std::to_wstring(error), SystemErrorText(error)}});
 }
 
 void WINAPI CTolvaneModule::ServiceMainEntry(DWORD, LPWSTR*) {

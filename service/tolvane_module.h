@@ -6,6 +6,8 @@
 // boot and restart after a failure), runs under the service manager when its
 // AppID names a local service and as a plain local server otherwise, and
 // starts the alarm manager before any client can reach a class object.
+// COM's handling of faults in methods is off, so a fault ends the process
+// and the service manager restarts it.
 
 #include <windows.h>
 
@@ -85,6 +87,9 @@ private:
     // and their events.
     void Stopping();
 
+    // A worker that could not stop impersonating: the event log hears of
+    // it before the process ends (connections/impersonation_end.h).
+    static void ImpersonationNotEnded(DWORD error);
     static void WINAPI ServiceMainEntry(DWORD argc, LPWSTR* argv);
     static void WINAPI HandlerEntry(DWORD control);
 
