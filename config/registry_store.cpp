@@ -26,9 +26,6 @@ constexpr wchar_t kLegacyListSuffix[] = L"\\Plugins\\QNNotifier\\Parameters";
 constexpr wchar_t kLegacyPortSuffix[] = L"\\Plugins\\RBEvents\\Parameters";
 
 constexpr wchar_t kServerListValue[] = L"ServerConfig";
-constexpr wchar_t kComPortValue[] = L"COM";
-constexpr wchar_t kCheckDelayValue[] = L"ConnectCheckDelay";
-constexpr wchar_t kAdminOnlyValue[] = L"AdminOnlyConfiguration";
 
 // Part 0 of the current server-list image.
 constexpr wchar_t kFormatTag[] = L"alrm_4.2";

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "config/secret_text.h"
+#include "config/setting_names.h"
 
 namespace KRVN {
 
@@ -29,7 +30,7 @@ struct ServerRecord {
 using ServerRecordList = std::vector<ServerRecord>;
 
 // Main key below HKEY_LOCAL_MACHINE.
-inline constexpr wchar_t kAlarmKeyPath[] = L"SOFTWARE\\Corvane\\Alarm";
+inline constexpr const wchar_t* kAlarmKeyPath = kSettingsKeyPath;
 
 // The loads append to servers: all of a list's servers, or none when it
 // fails.
