@@ -13,3 +13,8 @@ inline constexpr UINT kStateChangedMessage = WM_APP + 1;
 inline constexpr UINT kAddResponseLineMessage = WM_APP + 2;
 // Test dialog: the service reported a press on its own port.
 inline constexpr UINT kServicePressMessage = WM_APP + 3;
+// Stop watch: the service asked the program to close.
+inline constexpr UINT kCloseRequestedMessage = WM_APP + 4;
+// Elevated restart: the elevated instance took over (wParam 0) or did not
+// within its bound (wParam 1).
+inline constexpr UINT kHandOverMessage = WM_APP + 5;

@@ -10,3 +10,9 @@ inline constexpr wchar_t kDialogClass[] = L"#32770";
 
 // Held by the running instance; global so that one instance runs per machine.
 inline constexpr wchar_t kRunningEventName[] = L"Global\\KRVN_Alrm_Running";
+
+// The hand-over from a filtered instance to the elevated one it started:
+// set by the elevated instance once it has the service's objects, then by
+// the filtered one once it has shut down (hand_over.h).
+inline constexpr wchar_t kHandOverEventName[] = L"Global\\KRVN_Alrm_HandOver";
+inline constexpr wchar_t kReleasedEventName[] = L"Global\\KRVN_Alrm_Released";

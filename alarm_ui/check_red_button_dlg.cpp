@@ -4,21 +4,16 @@
 #include "alarm_ui/error_text.h"
 #include "alarm_ui/format_text.h"
 #include "alarm_ui/message_boxes.h"
+#include "alarm_ui/offered_ports.h"
 #include "alarm_ui/resource_instance.h"
 #include "window/center_window.h"
 #include "window/resource_string.h"
 #include "window/wait_handling_sent.h"
 
-namespace {
-
-constexpr const wchar_t* kPorts[] = {L"COM1", L"COM2", L"COM3", L"COM4"};
-
-} // namespace
-
 CheckRedButtonDlg::CheckRedButtonDlg(KRVN::com_ptr<IEstablishCommunications> events, CCoSink& sink,
                                      std::wstring servicePort, const SerialPortApi& api)
     : m_events(std::move(events)), m_sink(sink), m_portUnderTest(servicePort),
-      m_servicePort(std::move(servicePort)), m_checker(api) {}
+      m_servicePort(std::move(servicePort)), m_api(api), m_checker(api) {}
 
 CheckRedButtonDlg::~CheckRedButtonDlg() {
     m_checker.Stop(false);
@@ -37,14 +32,13 @@ LRESULT CheckRedButtonDlg::OnInitDialog(UINT, WPARAM, LPARAM) {
     KRVN::CenterWindow(m_hWnd);
     m_ports = KRVN::CComboBox(Item(IDC_CHECK_PORTS));
     m_responses = KRVN::CListBox(Item(IDC_CHECK_RESPONSES));
-    for (const wchar_t* port : kPorts) {
-        m_ports.AddString(port);
-    }
-    // An empty prefix would match any entry.
-    if (!m_servicePort.empty()) {
-        const int found = m_ports.FindString(0, m_servicePort);
-        if (found >= 0) {
-            m_ports.SetCurSel(found);
+    // Listed in our order (the combo box does not sort: it would put COM12
+    // before COM2); the service's port is selected only by its own entry.
+    const std::vector<std::wstring> ports = OfferedPorts(m_api.machinePorts());
+    for (size_t i = 0; i < ports.size(); ++i) {
+        m_ports.AddString(ports[i]);
+        if (SamePortName(ports[i], m_servicePort)) {
+            m_ports.SetCurSel(static_cast<int>(i));
         }
     }
     ::SetDlgItemTextW(m_hWnd, IDC_CHECK_SERVICE_PORT, m_servicePort.c_str());

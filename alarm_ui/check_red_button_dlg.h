@@ -65,6 +65,7 @@ private:
     CCoSink& m_sink;
     std::wstring m_portUnderTest;
     const std::wstring m_servicePort;
+    const SerialPortApi& m_api;
     RedButtonChecker m_checker;
     KRVN::CComboBox m_ports;
     KRVN::CListBox m_responses;

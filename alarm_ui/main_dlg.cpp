@@ -2,7 +2,9 @@
 
 #include "alarm_ui/app_strings.h"
 #include "alarm_ui/error_text.h"
+#include "alarm_ui/failed_call_report.h"
 #include "alarm_ui/format_text.h"
+#include "alarm_ui/icon_metrics.h"
 #include "alarm_ui/message_boxes.h"
 #include "alarm_ui/port_change.h"
 #include "alarm_ui/server_info_dlg.h"
@@ -51,8 +53,8 @@ INT_PTR CMainDlg::DoModal(HWND owner) {
 LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM) {
     KRVN::CWaitCursor wait;
     const HINSTANCE resources = m_app.ResourceInstance();
-    m_bigIcon = KRVN::LoadIconResource(resources, IDI_APP, 32);
-    m_smallIcon = KRVN::LoadIconResource(resources, IDI_APP, 16);
+    m_bigIcon = KRVN::LoadIconResource(resources, IDI_APP, LargeIconSize(m_hWnd));
+    m_smallIcon = KRVN::LoadIconResource(resources, IDI_APP, SmallIconSize(m_hWnd));
     ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_bigIcon.get()));
     ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon.get()));
     KRVN::CenterWindow(m_hWnd);
@@ -72,10 +74,12 @@ LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM) {
 
 void CMainDlg::CreateColumns() {
     const HINSTANCE resources = m_app.ResourceInstance();
-    KRVN::unique_himagelist images(ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 2, 1));
+    // Row pictures at the small-icon size of the dialog's monitor.
+    const int size = SmallIconSize(m_hWnd);
+    KRVN::unique_himagelist images(ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK, 2, 1));
     if (images) {
         for (const UINT id : {IDI_SERVER_REACHABLE, IDI_SERVER_UNREACHABLE}) {
-            const KRVN::unique_hicon icon = KRVN::LoadIconResource(resources, id, 16);
+            const KRVN::unique_hicon icon = KRVN::LoadIconResource(resources, id, size);
             ImageList_AddIcon(images.get(), icon.get());
         }
         // The list destroys its image list itself (it does not share it).
@@ -178,7 +182,7 @@ void CMainDlg::OnDelete(WORD, WORD, HWND) {
         KRVN::CWaitCursor wait;
         const HRESULT hr = m_app.Servers()->Remove(KRVN::unique_bstr(address.c_str()).get());
         if (hr != S_OK) {
-            ShowCallError(m_hWnd, L"IQNServers::Remove", hr, MB_ICONERROR);
+            ReportFailedCall(m_app, m_hWnd, L"IQNServers::Remove", hr);
         } else if (const int row = m_list.FindItem(address); row >= 0) {
             m_list.DeleteItem(row);
         }

@@ -6,11 +6,13 @@
 #include "alarm_ui/resource_instance.h"
 #include "window/resource_string.h"
 
-int ShowCallError(HWND owner, const std::wstring& prefix, HRESULT code, UINT flags) {
+std::wstring CallErrorText(const std::wstring& prefix, HRESULT code) {
     const auto value = static_cast<DWORD>(code);
-    return ShowTextBox(
-        owner, FormatText(L"%sОшибка : %s(%#x)", prefix.c_str(), ErrorText(value).c_str(), value),
-        0, flags);
+    return FormatText(L"%sОшибка : %s(%#x)", prefix.c_str(), ErrorText(value).c_str(), value);
+}
+
+int ShowCallError(HWND owner, const std::wstring& prefix, HRESULT code, UINT flags) {
+    return ShowTextBox(owner, CallErrorText(prefix, code), 0, flags);
 }
 
 int ShowStringBox(HWND owner, UINT stringId, int focusControl, UINT flags) {

@@ -11,6 +11,9 @@
 
 // "<prefix>Ошибка : <ErrorText(code)>(<code as %#x>)"; the prefix is as a
 // rule the name of the failed call.
+std::wstring CallErrorText(const std::wstring& prefix, HRESULT code);
+
+// CallErrorText in a box.
 int ShowCallError(HWND owner, const std::wstring& prefix, HRESULT code, UINT flags);
 
 // A string-table entry; with an owner and a control id (non-zero) the

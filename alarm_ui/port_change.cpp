@@ -5,6 +5,7 @@
 #include "alarm_ui/check_red_button_dlg.h"
 #include "alarm_ui/co_sink.h"
 #include "alarm_ui/error_text.h"
+#include "alarm_ui/failed_call_report.h"
 #include "alarm_ui/format_text.h"
 #include "alarm_ui/message_boxes.h"
 #include "alarm_ui/resource.h"
@@ -43,7 +44,9 @@ void ChangeRedButtonPort(CTrayApp& app, HWND settingsDialog) {
         events->SetSendRedButtonCallback(1);
     }
     if (hr != S_OK) {
-        ShowCallError(settingsDialog, L"IEstablishCommunications->Advise()", hr, MB_ICONERROR);
+        // Under administrators-only settings the service keeps the button
+        // test from other users: the test does not open.
+        ReportFailedCall(app, settingsDialog, L"IEstablishCommunications->Advise()", hr);
         return;
     }
 
@@ -62,7 +65,7 @@ void ChangeRedButtonPort(CTrayApp& app, HWND settingsDialog) {
     const KRVN::unique_bstr port(dialog.PortUnderTest().c_str());
     hr = alarm->put_ComPort(port.get());
     if (hr != S_OK) {
-        ShowCallError(settingsDialog, L"IQNAlarm->put_ComPort()", hr, MB_ICONERROR);
+        ReportFailedCall(app, settingsDialog, L"IQNAlarm->put_ComPort()", hr);
         return;
     }
     ::SetDlgItemTextW(settingsDialog, IDC_MAIN_COM_PORT, port.get());

@@ -29,12 +29,16 @@ public:
     bool CouldNotOpen() const noexcept { return m_couldNotOpen; }
 
 private:
-    // Opens and prepares the port; on failure names the call and its error.
+    // Opens the port by its device path and prepares it; on failure names
+    // the call and its error.
     KRVN::unique_hfile OpenPort(const wchar_t*& failedCall, DWORD& error);
-    void Watch(HANDLE port);
+    // Empties the port, clears a break, raises DTR and asks for DSR changes;
+    // the name of the call that failed, or null.
+    const wchar_t* PreparePort(HANDLE port);
+    void Watch(KRVN::unique_hfile& port);
     // Ends a WaitCommEvent still pending, so that the system is done with
     // the event mask and the OVERLAPPED before they go.
-    void EndPendingWait(HANDLE port, OVERLAPPED& overlapped);
+    void EndPendingWait(KRVN::unique_hfile& port, OVERLAPPED& overlapped);
 
     void AddLine(const std::wstring& line);
     void AddFailure(const wchar_t* call, DWORD error);

@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "alarm_ui/failed_call_report.h"
 #include "alarm_ui/format_text.h"
 #include "alarm_ui/message_boxes.h"
 #include "alarm_ui/service_objects.h"
@@ -159,7 +160,7 @@ bool CServerInfoDlg::Submit(ULONG port) {
         failedCall = L"IQNServer->put_Port()";
     }
     if (failedCall) {
-        ShowCallError(m_hWnd, failedCall, hr, MB_ICONERROR);
+        ReportFailedCall(m_app, m_hWnd, failedCall, hr);
         return false;
     }
 
@@ -168,6 +169,12 @@ bool CServerInfoDlg::Submit(ULONG port) {
     m_stateCode = servers->TryConnect(server.get());
     if (m_stateCode == S_OK) {
         return true;
+    }
+    // A refusal is no probe result: asking to save the server anyway would
+    // only be refused again.
+    if (ElevationCanHelp(m_app, m_stateCode)) {
+        ReportFailedCall(m_app, m_hWnd, L"IQNServers->TryConnect()", m_stateCode);
+        return false;
     }
     if (ShowCodeBox(m_hWnd, IDS_SAVE_UNREACHABLE, m_stateCode, MB_YESNO | MB_ICONQUESTION) !=
         IDYES) {

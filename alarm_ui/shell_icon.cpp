@@ -115,6 +115,11 @@ void ShellIcon::OpenSettings() {
     m_settings.reset();
 }
 
+void ShellIcon::Exit() {
+    ShowIcon(false);
+    ::PostQuitMessage(0);
+}
+
 HRESULT ShellIcon::AddIcon() {
     const HRESULT hr = CShellIconHelper::AddIcon();
     if (SUCCEEDED(hr)) {
@@ -146,8 +151,7 @@ void ShellIcon::OnMenuCommand(UINT command) {
         OpenSettings();
         break;
     case ID_TRAY_EXIT:
-        ShowIcon(false);
-        ::PostQuitMessage(0);
+        Exit();
         break;
     case ID_TRAY_SEND_ALARM:
         m_app.Servers()->SendAlarm();

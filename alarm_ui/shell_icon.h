@@ -41,6 +41,10 @@ public:
     // Main thread: brings an open settings dialog forward, or runs a new one.
     void OpenSettings();
 
+    // Main thread: removes the icon and ends the message loop with 0, and
+    // with it every modal loop still open.
+    void Exit();
+
     HRESULT AddIcon() override;
     HRESULT RemoveIcon() override;
 

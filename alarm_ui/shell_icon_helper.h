@@ -10,6 +10,7 @@
 
 #include "alarm_ui/app_messages.h"
 #include "alarm_ui/app_strings.h"
+#include "alarm_ui/icon_metrics.h"
 #include "window/gdi_owners.h"
 #include "window/message_map.h"
 #include "window/window_impl.h"
@@ -24,6 +25,9 @@ public:
     static constexpr size_t kBalloonTitleLimit = 64;
     static constexpr size_t kBalloonTextLimit = 256;
     static constexpr UINT kBalloonTimeoutMs = 30000;
+    // A shell that refused the icon (busy at logon) is asked again at this
+    // pace until it takes it.
+    static constexpr UINT kAddRetryMs = 2000;
 
     // Where the icon records go: Shell_NotifyIconW unless replaced.
     using NotifyFunction = BOOL(WINAPI*)(DWORD, PNOTIFYICONDATAW);
@@ -32,19 +36,23 @@ public:
     virtual ~CShellIconHelper() = default;
 
     // Creates the hidden window, then adds the icon. The result is the Win32
-    // error of the window creation; the system's answer about the icon is
-    // not checked.
+    // error of the window creation; an icon the shell refused is added again
+    // every kAddRetryMs until it is there.
     virtual HRESULT AddIcon() {
         if (!this->Create(m_resources, nullptr, kWindowName, WS_POPUP | WS_OVERLAPPEDWINDOW)) {
             return HRESULT_FROM_WIN32(::GetLastError());
         }
-        Notify(NIM_ADD, NIF_MESSAGE | NIF_ICON | NIF_TIP);
+        AddToShell();
         return S_OK;
     }
 
     // Deletes the icon, then destroys the hidden window.
     virtual HRESULT RemoveIcon() {
-        Notify(NIM_DELETE, 0);
+        ::KillTimer(this->m_hWnd, kAddRetryTimer);
+        if (m_added) {
+            Notify(NIM_DELETE, 0);
+            m_added = false;
+        }
         this->DestroyWindow();
         return S_OK;
     }
@@ -107,6 +115,7 @@ public:
 
     KRVN_BEGIN_MSG_MAP()
     KRVN_MESSAGE_HANDLER(TaskbarCreatedMessage(), OnTaskbarCreated)
+    KRVN_MESSAGE_HANDLER(WM_TIMER, OnTimer)
     KRVN_END_MSG_MAP()
 
 protected:
@@ -119,22 +128,44 @@ private:
         return message;
     }
 
+    static constexpr UINT_PTR kAddRetryTimer = 1;
+
     LRESULT OnTaskbarCreated(UINT, WPARAM, LPARAM) {
         if (m_shown) {
-            Notify(NIM_ADD, NIF_MESSAGE | NIF_ICON | NIF_TIP);
+            AddToShell();
         }
         return 0;
     }
 
-    void Notify(DWORD message, UINT flags, const std::wstring* balloon = nullptr) {
+    LRESULT OnTimer(UINT, WPARAM timer, LPARAM) {
+        if (timer == kAddRetryTimer && m_shown && !m_added) {
+            AddToShell();
+        }
+        return 0;
+    }
+
+    // Shell_NotifyIconW may fail (a shell still starting at logon): the icon
+    // is then asked for again on a timer, so that the state, the balloons and
+    // the menu to raise the alarm by hand are not gone for the whole logon.
+    void AddToShell() {
+        m_added = Notify(NIM_ADD, NIF_MESSAGE | NIF_ICON | NIF_TIP);
+        if (m_added) {
+            ::KillTimer(this->m_hWnd, kAddRetryTimer);
+        } else {
+            ::SetTimer(this->m_hWnd, kAddRetryTimer, kAddRetryMs, nullptr);
+        }
+    }
+
+    bool Notify(DWORD message, UINT flags, const std::wstring* balloon = nullptr) {
         NOTIFYICONDATAW data = {};
         data.cbSize = NOTIFYICONDATAW_V2_SIZE;
         data.hWnd = this->m_hWnd;
         data.uID = 0;
         data.uFlags = flags;
         data.uCallbackMessage = kTrayCallbackMessage;
+        // The notification area shows small icons at the DPI of its monitor.
         const KRVN::unique_hicon icon =
-            KRVN::LoadIconResource(m_resources, m_iconId, ::GetSystemMetrics(SM_CXSMICON));
+            KRVN::LoadIconResource(m_resources, m_iconId, SmallIconSize(this->m_hWnd));
         data.hIcon = icon.get();
         CopyLimited(data.szTip, kTooltipLimit, m_tooltip);
         if (balloon) {
@@ -143,7 +174,7 @@ private:
             data.uTimeout = kBalloonTimeoutMs;
             data.dwInfoFlags = NIIF_INFO;
         }
-        m_notify(message, &data);
+        return m_notify(message, &data) != FALSE;
     }
 
     // Longer texts are cut to fit; the terminator always stays.
@@ -155,6 +186,8 @@ private:
 
     HINSTANCE m_resources;
     bool m_shown = false;
+    // The shell holds the icon.
+    bool m_added = false;
     WORD m_iconId = 0;
     std::wstring m_tooltip;
     NotifyFunction m_notify = &::Shell_NotifyIconW;

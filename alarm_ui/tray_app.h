@@ -9,6 +9,8 @@
 #include "contract/TolvaneLib.h"
 #include "window/app_module.h"
 
+class ElevatedRestart;
+
 class CTrayApp : public KRVN::CAppModule {
 public:
     CTrayApp() = default;
@@ -31,8 +33,15 @@ public:
     const SerialPortApi& SerialPorts() const noexcept { return *m_serialPorts; }
     void SetSerialPorts(const SerialPortApi& api) noexcept { m_serialPorts = &api; }
 
+    // The elevated restart an administrator with a filtered token is
+    // offered where the service refuses a change; none without one (a test
+    // host may give its own).
+    ElevatedRestart* Elevation() const noexcept { return m_elevation; }
+    void SetElevation(ElevatedRestart* restart) noexcept { m_elevation = restart; }
+
 private:
     KRVN::com_ptr<IQNAlarm> m_alarm;
     KRVN::com_ptr<IQNServers> m_servers;
     const SerialPortApi* m_serialPorts = &SerialPortApi::System();
+    ElevatedRestart* m_elevation = nullptr;
 };

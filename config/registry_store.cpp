@@ -1,5 +1,6 @@
 #include "config/registry_store.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <iterator>
@@ -25,9 +26,6 @@ constexpr wchar_t kLegacyListSuffix[] = L"\\Plugins\\QNNotifier\\Parameters";
 constexpr wchar_t kLegacyPortSuffix[] = L"\\Plugins\\RBEvents\\Parameters";
 
 constexpr wchar_t kServerListValue[] = L"ServerConfig";
-constexpr wchar_t kComPortValue[] = L"COM";
-constexpr wchar_t kCheckDelayValue[] = L"ConnectCheckDelay";
-constexpr wchar_t kAdminOnlyValue[] = L"AdminOnlyConfiguration";
 
 // Part 0 of the current server-list image.
 constexpr wchar_t kFormatTag[] = L"alrm_4.2";
@@ -38,15 +36,18 @@ void Check(HRESULT hr) {
     }
 }
 
-// Opens the settings key for writing; a key made here gets the service's
-// DACL before a password goes in (failing that, the save still goes on).
+// What a value written into the settings key holds.
+enum class Content { Plain, Passwords };
+
+// Opens the settings key for writing. A key made here is the service's
+// before anything goes in: one that cannot be made so is not made.
 void CreateAlarmKey(CSharedKey& key) {
     const HRESULT opened = key.Open(kAlarmKeyPath);
     if (opened == S_OK) {
         return;
     }
     if (opened == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) {
-        ProtectAlarmKey();
+        Check(ProtectAlarmKey());
     }
     Check(key.Create(kAlarmKeyPath));
 }
@@ -71,6 +72,31 @@ CBuffer ReadStoredValue(const wchar_t* suffix, const wchar_t* name) {
     return form;
 }
 
+// HKLM\path when it holds no value and no subkey.
+bool IsEmptyKey(const std::wstring& path) {
+    unique_hkey key;
+    DWORD subkeys = 0;
+    DWORD values = 0;
+    return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE, key.put()) ==
+               ERROR_SUCCESS &&
+           ::RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                              &values, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+           subkeys == 0 && values == 0;
+}
+
+// The earlier layout's subkey, and the keys between it and the settings key,
+// go once nothing is left in them; whatever else they hold keeps them.
+void RemoveEmptyLegacyKeys(const wchar_t* suffix) {
+    const std::wstring root(kAlarmKeyPath);
+    for (std::wstring path = KeyPath(suffix); path.size() > root.size();
+         path.erase(path.rfind(L'\\'))) {
+        if (!IsEmptyKey(path) ||
+            ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str()) != ERROR_SUCCESS) {
+            return;
+        }
+    }
+}
+
 // Once a value has been written in the current place, its copy in the earlier
 // layout has served its purpose. Until then it stays, so that a failed write
 // never loses it: the next start moves it again.
@@ -79,13 +105,19 @@ void RetireLegacyValue(const wchar_t* suffix, const wchar_t* name) {
     if (key.Open(KeyPath(suffix).c_str()) == S_OK) {
         key.DeleteValue(name);
     }
+    RemoveEmptyLegacyKeys(suffix);
 }
 
 // Writes a serialized typed value in the settings key, then retires the
-// earlier layout's copy.
-void WriteStoredValue(const wchar_t* name, const CBuffer& form, const wchar_t* legacySuffix) {
+// earlier layout's copy. Passwords go only into a key whose last
+// protection did not fail.
+void WriteStoredValue(const wchar_t* name, const CBuffer& form, const wchar_t* legacySuffix,
+                      Content content) {
     CSharedKey key;
     CreateAlarmKey(key);
+    if (content == Content::Passwords) {
+        Check(AlarmKeyProtection());
+    }
     Check(key.SetValue(name, form.Data(), static_cast<DWORD>(form.Size())));
     RetireLegacyValue(legacySuffix, name);
 }
@@ -109,14 +141,21 @@ std::wstring TextOf(CTypedBlob& blob, std::uint32_t index) {
     return UpToNul(GetPartValue(blob, index)->GetWString());
 }
 
-// A password part holds UTF-16LE code units; a trailing odd byte is no unit.
-std::wstring PasswordOf(CTypedBlob& blob, std::uint32_t index) {
+// A password part holds UTF-16LE code units up to the first zero; a
+// trailing odd byte is no unit. Made in place, with no copy on the way.
+SecretWString PasswordOf(CTypedBlob& blob, std::uint32_t index) {
     const CBuffer bytes = GetPartValue(blob, index)->GetBlob();
-    std::wstring password(bytes.Size() / 2, L'\0');
-    for (std::size_t i = 0; i < password.size(); ++i) {
-        password[i] = static_cast<wchar_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    const std::size_t units = bytes.Size() / 2;
+    SecretWString password;
+    password.Text().reserve(units);
+    for (std::size_t i = 0; i < units; ++i) {
+        const auto unit = static_cast<wchar_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+        if (unit == L'\0') {
+            break;
+        }
+        password.Text().push_back(unit);
     }
-    return UpToNul(password);
+    return password;
 }
 
 // A load delivers all of its servers or, when it fails, none: a failed load
@@ -186,10 +225,11 @@ HRESULT SaveServerList(const ServerRecordList& servers) {
         GetPartValue(blob, 1)->SetInt(static_cast<std::int32_t>(servers.size()));
         std::uint32_t index = 2;
         for (const ServerRecord& server : servers) {
-            const std::wstring password = UpToNul(server.password);
+            const std::wstring& password = server.password.Text();
+            const auto units = static_cast<std::size_t>(
+                std::find(password.begin(), password.end(), L'\0') - password.begin());
             GetPartValue(blob, index)->SetWString(UpToNul(server.address));
-            GetPartValue(blob, index + 1)
-                ->SetBlob(password.data(), password.size() * sizeof(wchar_t));
+            GetPartValue(blob, index + 1)->SetBlob(password.data(), units * sizeof(wchar_t));
             GetPartValue(blob, index + 2)
                 ->SetWString(std::to_wstring(static_cast<LONG>(server.port)));
             index += 3;
@@ -198,20 +238,23 @@ HRESULT SaveServerList(const ServerRecordList& servers) {
         blob.WriteTo(image);
         CBuffer form;
         CBVValue(&form).SetBlob(image);
-        WriteStoredValue(kServerListValue, form, kLegacyListSuffix);
+        WriteStoredValue(kServerListValue, form, kLegacyListSuffix, Content::Passwords);
         return S_OK;
     }
     KRVN_CATCH_RETURN()
 }
 
-std::wstring LoadComPort() {
-    std::wstring name;
-    if (ReadComPort(name, kLegacyPortSuffix)) {
-        SaveComPort(name);
-        return name;
+std::wstring LoadComPort(const PortNameCheck& usable) {
+    std::wstring legacy;
+    if (ReadComPort(legacy, kLegacyPortSuffix) && usable(legacy, KeyPath(kLegacyPortSuffix))) {
+        SaveComPort(legacy);
+        return legacy;
     }
-    ReadComPort(name);
-    return name;
+    std::wstring current;
+    if (ReadComPort(current) && usable(current, KeyPath(nullptr))) {
+        return current;
+    }
+    return std::wstring();
 }
 
 bool ReadComPort(std::wstring& name, const wchar_t* keySuffix) {
@@ -228,7 +271,7 @@ HRESULT SaveComPort(const std::wstring& name) {
     try {
         CBuffer form;
         CBVValue(&form).SetWString(name);
-        WriteStoredValue(kComPortValue, form, kLegacyPortSuffix);
+        WriteStoredValue(kComPortValue, form, kLegacyPortSuffix, Content::Plain);
         return S_OK;
     }
     KRVN_CATCH_RETURN()

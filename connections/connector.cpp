@@ -25,13 +25,11 @@ std::wstring Connector::GetAddress() const {
 
 SecretWString Connector::GetPassword() const {
     const auto current = m_server.try_query<IQNServer>();
-    KRVN::unique_bstr value;
-    if (!current || FAILED(current->get_Password(value.put())) || !value) {
+    SecretBstr value;
+    if (!current || FAILED(current->get_Password(value.put()))) {
         return SecretWString();
     }
-    SecretWString password(std::wstring(value.get(), value.length()));
-    WipeBstr(value.get());
-    return password;
+    return SecretWString(value.get(), ::SysStringLen(value.get()));
 }
 
 std::uint32_t Connector::GetPort() const {

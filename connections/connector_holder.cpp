@@ -1,13 +1,15 @@
 #include "connections/connector_holder.h"
 
+#include "connections/worker_pool.h"
+
 ConnectorHolder::ConnectorHolder(IQNServer* server)
-    : m_socket(server), m_rpc(server), m_server(server) {}
+    : m_socket(std::make_shared<SocketConnector>(server)), m_rpc(server), m_server(server) {}
 
 std::int32_t ConnectorHolder::Check() {
     std::int32_t code = 0;
-    if (m_socket.GetPort() != 0) {
-        if (!m_socket.IsConnected()) {
-            code = m_socket.Connect();
+    if (m_socket->GetPort() != 0) {
+        if (!m_socket->IsConnected()) {
+            code = m_socket->Connect();
             if (code != 0) {
                 // Run for its effect on the server only; the socket's error stands.
                 m_rpc.Connect();
@@ -20,28 +22,47 @@ std::int32_t ConnectorHolder::Check() {
     return code;
 }
 
-std::int32_t ConnectorHolder::SendAlarm(AlarmTransport* transport) {
-    const bool socketMode = m_socket.GetPort() != 0;
+std::int32_t ConnectorHolder::SendAlarm(AlarmTransport* transport, Deadline deadline) {
     AlarmTransport ignored;
     AlarmTransport& taken = transport ? *transport : ignored;
-    taken = socketMode ? AlarmTransport::Tcp : AlarmTransport::Rpc;
-    std::int32_t socketCode = 0;
-    if (socketMode) {
-        socketCode = m_socket.SendAlarm();
-        if (socketCode == 0) {
-            return 0;
-        }
-        taken = AlarmTransport::TcpThenRpc;
+    if (m_socket->GetPort() == 0) {
+        taken = AlarmTransport::Rpc;
+        return m_rpc.SendAlarmBy(deadline);
     }
-    const std::int32_t rpcCode = m_rpc.SendAlarm();
-    if (rpcCode == 0) {
+    taken = AlarmTransport::Tcp;
+    m_socket->NoticeEnd();
+    const std::int32_t sent = m_socket->SendOnOpenConnection();
+    if (sent == 0) {
         return 0;
     }
-    return socketMode ? socketCode : rpcCode;
+    taken = AlarmTransport::TcpThenRpc;
+    if (!m_socket->HasWorked()) {
+        const std::int32_t rpc = m_rpc.SendAlarmBy(deadline);
+        return rpc == 0 ? 0 : sent;
+    }
+    const auto socket = m_socket;
+    const auto reconnected =
+        WorkerPool::Shared().Run([socket, deadline] { return socket->SendAlarmBy(deadline); });
+    if (reconnected->WaitFor(MsLeft(deadline, kRpcHeadStartMs)) == PendingResult::Wait::Done &&
+        reconnected->Result() == 0) {
+        taken = AlarmTransport::Tcp;
+        return 0;
+    }
+    if (m_rpc.SendAlarmBy(deadline) == 0) {
+        return 0;
+    }
+    // RPC failed; the reconnection may still get through in time.
+    if (reconnected->WaitFor(MsLeft(deadline)) != PendingResult::Wait::Done) {
+        return WSAETIMEDOUT;
+    }
+    if (reconnected->Result() == 0) {
+        taken = AlarmTransport::Tcp;
+    }
+    return reconnected->Result();
 }
 
 bool ConnectorHolder::CheckNow() {
-    if (m_socket.GetPort() == 0 || !m_socket.IsConnected()) {
+    if (m_socket->GetPort() == 0 || !m_socket->IsConnected()) {
         return false;
     }
     SetStateCode(0);
@@ -49,7 +70,7 @@ bool ConnectorHolder::CheckNow() {
 }
 
 bool ConnectorHolder::SendAlarmNow() {
-    return m_socket.GetPort() != 0 && m_socket.SendOnOpenConnection() == 0;
+    return m_socket->GetPort() != 0 && m_socket->SendOnOpenConnection() == 0;
 }
 
 std::shared_ptr<PendingResult>
@@ -76,5 +97,5 @@ void ConnectorHolder::SetStateCode(std::int32_t code) {
 }
 
 std::wstring ConnectorHolder::GetAddress() const {
-    return m_socket.GetAddress();
+    return m_socket->GetAddress();
 }

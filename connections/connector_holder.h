@@ -6,6 +6,13 @@
 // whoever works on one outside the manager lock holds a reference of its own.
 //
 // Check and SendAlarm may run at the same time on two threads.
+//
+// An order that finds no open connection to a server whose TCP worked before
+// reconnects on a worker and, once the reconnection has had kRpcHeadStartMs
+// (or has failed), sends over RPC beside it: a reconnection that hangs can
+// take all of the order's time, and RPC's own bound must still end within it.
+// A server reachable either way gets the order within the deadline; one that
+// takes both gets it twice, which is harmless, where losing it is not.
 
 #include <cstdint>
 #include <functional>
@@ -14,6 +21,7 @@
 #include <string>
 
 #include "com/com_ptr.h"
+#include "connections/deadline.h"
 #include "connections/pending_result.h"
 #include "connections/rpc_connector.h"
 #include "connections/socket_connector.h"
@@ -27,6 +35,10 @@ class ConnectorHolder {
 public:
     // StateCode of a server object that was never probed.
     static constexpr std::int32_t kNeverProbed = -1;
+    // How long a reconnection goes alone before RPC is tried beside it:
+    // enough for a server that came back to take a new connection, early
+    // enough for an RPC operation to end within a pass's bound.
+    static constexpr DWORD kRpcHeadStartMs = 2000;
 
     explicit ConnectorHolder(IQNServer* server);
     virtual ~ConnectorHolder() = default;
@@ -39,9 +51,10 @@ public:
     // error is the result. Without a Port only RPC is used.
     std::int32_t Check();
     // Sends the unmount order: over the socket when there is a Port, over RPC
-    // when there is none or the socket send failed. StateCode is unchanged.
-    // transport, when given, receives the way the order took.
-    std::int32_t SendAlarm(AlarmTransport* transport = nullptr);
+    // when there is none or the socket send failed (see above), every step
+    // within deadline. StateCode is unchanged. transport, when given,
+    // receives the way the order took.
+    std::int32_t SendAlarm(AlarmTransport* transport = nullptr, Deadline deadline = kNoDeadline);
     // The part of SendAlarm that cannot block: true when the order went out
     // on the open connection (AlarmTransport::Tcp); false when it must take
     // SendAlarm's way.
@@ -64,13 +77,14 @@ public:
     std::wstring GetAddress() const;
     KRVN::com_ptr<IQNServer> GetServer() const { return m_server; }
 
-    // The connection checker runs Check's steps itself under the manager lock.
-    SocketConnector& SocketTransport() noexcept { return m_socket; }
+    SocketConnector& SocketTransport() noexcept { return *m_socket; }
     RpcConnector& RpcTransport() noexcept { return m_rpc; }
 
 private:
     // Destroyed in reverse: the server reference first, then RPC, then socket.
-    SocketConnector m_socket;
+    // The socket transport is shared with a reconnection that may outlive
+    // the order that started it.
+    const std::shared_ptr<SocketConnector> m_socket;
     RpcConnector m_rpc;
     KRVN::com_ptr<IQNServer> m_server;
     std::mutex m_probeLock;

@@ -5,7 +5,9 @@
 
 #include "com/result.h"
 #include "connections/configuration_gate.h"
+#include "connections/cross_process_call.h"
 #include "connections/secret_text.h"
+#include "connections/server_address_rule.h"
 #include "connections/server_alarm_route.h"
 
 HRESULT QNServer::get_Address(BSTR* value) {
@@ -15,6 +17,12 @@ HRESULT QNServer::get_Address(BSTR* value) {
 HRESULT QNServer::put_Address(BSTR value) {
     if (!MayChange()) {
         return E_ACCESSDENIED;
+    }
+    // A client's address, or the copy Add and TryConnect make of it, must
+    // keep the rule; what the service loads from its stored list is taken
+    // as it was stored, so an upgrade loses no listed server.
+    if (IsCrossProcessCall() && !IsAllowedServerAddress(value, ::SysStringLen(value))) {
+        return E_INVALIDARG;
     }
     return PutString(m_address, value, m_listed.load());
 }
@@ -60,6 +68,11 @@ HRESULT QNServer::get_StateCode(LONG* value) {
 }
 
 HRESULT QNServer::put_StateCode(LONG value) {
+    // A listed server's state is what the service found: only its own code
+    // writes it, never a client.
+    if (m_listed.load() && IsCrossProcessCall()) {
+        return E_ACCESSDENIED;
+    }
     m_stateCode.store(value);
     return S_OK;
 }

@@ -40,16 +40,21 @@ public:
     // Strings: a copy of what is stored (null when unset). A put stores a
     // copy; null clears; putting back the stored string itself changes
     // nothing. A string with a zero character before its end is refused
-    // with E_INVALIDARG. While listed, only the stored text is accepted as
-    // the Address, and only callers the service lets change its
-    // configuration may put anything (others get E_ACCESSDENIED); those it
-    // keeps out read every Password as empty. A replaced or released
-    // password is wiped.
+    // with E_INVALIDARG, and so is an Address put through COM from another
+    // process (a client, or the service's copy of a client's object in Add
+    // and TryConnect) that server_address_rule.h does not allow: a control
+    // character, more than 255 characters. While
+    // listed, only the stored text is accepted as the Address, and only
+    // callers the service lets change its configuration may put anything
+    // (others get E_ACCESSDENIED); those it keeps out read every Password as
+    // empty. A replaced or released password is wiped.
     HRESULT STDMETHODCALLTYPE get_Address(BSTR* value) override;
     HRESULT STDMETHODCALLTYPE put_Address(BSTR value) override;
     HRESULT STDMETHODCALLTYPE get_Password(BSTR* value) override;
     HRESULT STDMETHODCALLTYPE put_Password(BSTR value) override;
-    // Numbers are stored as given, without a range check.
+    // Numbers are stored as given, without a range check. A listed server's
+    // StateCode is written by the service alone: a put that comes through
+    // COM from another process gets E_ACCESSDENIED.
     HRESULT STDMETHODCALLTYPE get_Port(ULONG* value) override;
     HRESULT STDMETHODCALLTYPE put_Port(ULONG value) override;
     HRESULT STDMETHODCALLTYPE get_StateCode(LONG* value) override;

@@ -1,12 +1,12 @@
 #include "connections/rpc_connector.h"
 
 #include <atomic>
-#include <cstdio>
 #include <new>
 
 #include "connections/alarm_rpc.h"
 #include "connections/find_process_by_name.h"
 #include "connections/guarded_rpc_owners.h"
+#include "connections/impersonation_end.h"
 #include "connections/worker_pool.h"
 
 namespace {
@@ -130,12 +130,9 @@ void CloseContext(Operation& operation) {
 
 // One operation on the calling (worker) thread, as the desktop user.
 std::int32_t RunOperation(Request& request) {
-    // Impersonation belongs to this thread and ends with this call.
-    const auto revert = KRVN::scope_exit([] {
-        if (!::RevertToSelf()) {
-            std::printf("RevertToSelf() = %#x\n", static_cast<unsigned>(::GetLastError()));
-        }
-    });
+    // Impersonation belongs to this thread and ends with this call; a worker
+    // that cannot end it ends the process.
+    const auto revert = KRVN::scope_exit([] { EndImpersonation(); });
     if (request.token && !::ImpersonateLoggedOnUser(request.token->get())) {
         request.impersonationFailed = true;
     }
@@ -170,14 +167,18 @@ std::int32_t RunOperation(Request& request) {
 RpcConnector::RpcConnector(IQNServer* server) : Connector(server) {}
 
 std::int32_t RpcConnector::Connect() {
-    return RunBounded(Mode::Probe);
+    return RunBounded(Mode::Probe, kNoDeadline);
 }
 
 std::int32_t RpcConnector::SendAlarm() {
-    return RunBounded(Mode::Alarm);
+    return RunBounded(Mode::Alarm, kNoDeadline);
 }
 
-std::int32_t RpcConnector::RunBounded(Mode mode) {
+std::int32_t RpcConnector::SendAlarmBy(Deadline deadline) {
+    return RunBounded(Mode::Alarm, deadline);
+}
+
+std::int32_t RpcConnector::RunBounded(Mode mode, Deadline deadline) {
     auto& overran = m_overran[mode == Mode::Probe ? 0 : 1];
     {
         std::lock_guard<std::mutex> hold(m_overranLock);
@@ -198,7 +199,7 @@ std::int32_t RpcConnector::RunBounded(Mode mode) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
     const auto pending = WorkerPool::Shared().Run([request] { return RunOperation(*request); });
-    if (pending->WaitFor(kOperationBoundMs) != PendingResult::Wait::Done) {
+    if (pending->WaitFor(MsLeft(deadline, kOperationBoundMs)) != PendingResult::Wait::Done) {
         std::lock_guard<std::mutex> hold(m_overranLock);
         overran = pending;
         return PendingResult::kTimedOut;

@@ -26,6 +26,7 @@
 
 #include "common/unique_handle.h"
 #include "connections/connector.h"
+#include "connections/deadline.h"
 #include "connections/pending_result.h"
 
 class RpcConnector : public Connector {
@@ -39,12 +40,14 @@ public:
     std::int32_t Connect() override;
     // RemoteOpen and RemoteAlarm; the context is left to the server.
     std::int32_t SendAlarm() override;
+    // The same, waited for no longer than deadline.
+    std::int32_t SendAlarmBy(Deadline deadline);
 
     enum class Mode { Probe, Alarm };
     using Token = std::shared_ptr<const KRVN::unique_handle>;
 
 private:
-    std::int32_t RunBounded(Mode mode);
+    std::int32_t RunBounded(Mode mode, Deadline deadline);
     // The console user's token, looked up when none is cached for the
     // session at the console.
     Token UserToken();

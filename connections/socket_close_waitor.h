@@ -14,8 +14,10 @@ public:
 
 protected:
     // Waits until the server closes the connection or the thread is stopped.
-    // Selecting the close notification also makes the socket non-blocking for
-    // the rest of its life, so an alarm's send never blocks.
+    // Whatever the server says meanwhile is read and dropped as it comes: the
+    // close is reported only once all data is read. Selecting the
+    // notifications also makes the socket non-blocking for the rest of its
+    // life, so an alarm's send never blocks.
     void Run() override;
 
 private:

@@ -5,15 +5,20 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 #include "common/code_page.h"
+#include "connections/worker_pool.h"
 
 namespace {
 
 constexpr int kReplySize = 10;
 const char kAlarm[] = "unmount";
+constexpr int kAlarmSize = static_cast<int>(sizeof kAlarm - 1);
 constexpr std::wstring_view kPasswordPrefix = L"psw=";
+// A server that keeps talking is read this much at one look, no more.
+constexpr int kDrainReads = 16;
 
 using unique_addrinfo = KRVN::unique_any<KRVN::close_with<addrinfo*, ::freeaddrinfo>>;
 
@@ -28,25 +33,62 @@ void SetKeepAlive(SOCKET socket) {
                nullptr, nullptr);
 }
 
-// True when the peer has already ended the connection (its FIN or reset is
-// here): a send would still succeed locally and its bytes would be lost.
-// Looks without waiting, whether or not the close watcher has run yet.
-bool PeerHasEnded(SOCKET socket) {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(socket, &readable);
-    timeval now{0, 0};
-    const int ready = ::select(0, &readable, nullptr, nullptr, &now);
-    if (ready != 1) {
-        return ready == SOCKET_ERROR;
+// Reads and drops whatever the server sent, without waiting (the socket is
+// non-blocking): true when the server has ended the connection (its FIN or
+// reset is here). Nothing the server says may sit unread, or its end would
+// never show.
+bool DrainEnded(SOCKET socket) {
+    char discarded[256];
+    for (int read = 0; read < kDrainReads; ++read) {
+        const int got = ::recv(socket, discarded, sizeof discarded, 0);
+        if (got == 0) {
+            return true;
+        }
+        if (got == SOCKET_ERROR) {
+            return ::WSAGetLastError() != WSAEWOULDBLOCK;
+        }
     }
-    char next = 0;
-    const int peeked = ::recv(socket, &next, 1, MSG_PEEK);
-    return peeked == 0 || (peeked == SOCKET_ERROR && ::WSAGetLastError() != WSAEWOULDBLOCK);
+    return false;
+}
+
+timeval Timeval(DWORD ms) {
+    return timeval{static_cast<long>(ms / 1000), static_cast<long>(ms % 1000) * 1000};
+}
+
+// The IPv4 address of a host name. The lookup runs on a worker, so a resolver
+// that does not answer holds the order no longer than its deadline; it
+// finishes on its own.
+int Resolve(const std::string& name, in_addr& resolved, Deadline deadline) {
+    struct Lookup {
+        std::string name;
+        in_addr address{};
+    };
+    const auto lookup = std::make_shared<Lookup>();
+    lookup->name = name;
+    const auto pending = WorkerPool::Shared().Run([lookup]() -> std::int32_t {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;
+        unique_addrinfo found;
+        if (const int error = ::getaddrinfo(lookup->name.c_str(), nullptr, &hints, found.put())) {
+            return error;
+        }
+        lookup->address = reinterpret_cast<const sockaddr_in*>(found.get()->ai_addr)->sin_addr;
+        return 0;
+    });
+    if (pending->WaitFor(MsLeft(deadline, SocketConnector::kLookupWaitMs)) !=
+        PendingResult::Wait::Done) {
+        return WSAETIMEDOUT;
+    }
+    if (const std::int32_t error = pending->Result()) {
+        return error;
+    }
+    resolved = lookup->address;
+    return 0;
 }
 
 // Connects a non-blocking socket, waiting at most the connector's bound.
-std::int32_t ConnectWithin(SOCKET socket, const sockaddr_in& target) {
+std::int32_t ConnectWithin(SOCKET socket, const sockaddr_in& target, Deadline deadline) {
     if (::connect(socket, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) {
         return 0;
     }
@@ -60,7 +102,7 @@ std::int32_t ConnectWithin(SOCKET socket, const sockaddr_in& target) {
     FD_ZERO(&failed);
     FD_SET(socket, &writable);
     FD_SET(socket, &failed);
-    timeval limit{SocketConnector::kConnectWaitSeconds, 0};
+    timeval limit = Timeval(MsLeft(deadline, SocketConnector::kConnectWaitMs));
     const int ready = ::select(0, nullptr, &writable, &failed, &limit);
     if (ready == SOCKET_ERROR) {
         return ::WSAGetLastError();
@@ -90,31 +132,35 @@ SocketConnector::~SocketConnector() {
 }
 
 std::int32_t SocketConnector::Connect() {
-    std::lock_guard<std::mutex> attempt(m_connectLock);
+    std::lock_guard<std::timed_mutex> attempt(m_connectLock);
     // An alarm may have connected again while this probe waited its turn.
     if (m_open && m_waitor.IsRunning()) {
         return 0;
     }
-    return ConnectLocked();
+    return ConnectLocked(kNoDeadline);
 }
 
-std::int32_t SocketConnector::ConnectLocked() {
+std::int32_t SocketConnector::ConnectLocked(Deadline deadline) {
     // Whatever was open is dead or forgotten: its watcher goes first, since
     // it reads the socket.
     m_waitor.Stop(true);
     m_open = false;
-    m_lost = false;
     {
         std::lock_guard<std::mutex> hold(m_socketLock);
         m_socket.reset();
     }
     const std::string address = KRVN::WideToCodePage(CP_THREAD_ACP, GetAddress());
     unique_socket socket;
-    if (const std::int32_t error = OpenSocket(address, GetPort(), socket)) {
+    if (const std::int32_t error = OpenSocket(address, GetPort(), socket, deadline)) {
         return error;
     }
-    if (!SendPassword(socket.get())) {
+    if (!SendPassword(socket.get(), deadline)) {
         return kPasswordRefused;
+    }
+    // The rest of the reply, or anything said with it, is no part of the
+    // connection's life; a server that hung up at once gave no connection.
+    if (DrainEnded(socket.get())) {
+        return WSAECONNRESET;
     }
     {
         std::lock_guard<std::mutex> hold(m_socketLock);
@@ -122,6 +168,7 @@ std::int32_t SocketConnector::ConnectLocked() {
     }
     // Open before the watcher runs, so an end it sees at once is not lost.
     m_open = true;
+    m_worked = true;
     try {
         m_waitor.SetConnector(this);
         m_waitor.Start(nullptr, 0, false);
@@ -135,16 +182,25 @@ std::int32_t SocketConnector::ConnectLocked() {
 }
 
 std::int32_t SocketConnector::SendAlarm() {
+    return SendAlarmBy(kNoDeadline);
+}
+
+std::int32_t SocketConnector::SendAlarmBy(Deadline deadline) {
     NoticeEnd();
     const std::int32_t code = SendOnOpenConnection();
-    if (code == 0 || !m_lost) {
+    if (code == 0 || !m_worked) {
         return code;
     }
     {
-        std::lock_guard<std::mutex> attempt(m_connectLock);
-        // A probe may have connected again meanwhile.
+        // One attempt at a time: a probe's attempt under way may bring the
+        // connection back before this order's turn comes.
+        std::unique_lock<std::timed_mutex> attempt(m_connectLock, std::defer_lock);
+        if (!attempt.try_lock_until(deadline)) {
+            return WSAETIMEDOUT;
+        }
+        NoticeEnd();
         if (!m_open) {
-            if (const std::int32_t error = ConnectLocked()) {
+            if (const std::int32_t error = ConnectLocked(deadline)) {
                 return error;
             }
         }
@@ -154,18 +210,18 @@ std::int32_t SocketConnector::SendAlarm() {
 
 std::int32_t SocketConnector::SendOnOpenConnection() {
     if (!m_open) {
-        return m_lost ? WSAENOTCONN : WSAENOTSOCK;
+        return m_worked ? WSAENOTCONN : WSAENOTSOCK;
     }
     std::lock_guard<std::mutex> hold(m_socketLock);
     if (!m_socket) {
         return WSAENOTSOCK;
     }
-    if (::send(m_socket.get(), kAlarm, static_cast<int>(sizeof kAlarm - 1), 0) == SOCKET_ERROR) {
-        const int error = ::WSAGetLastError();
-        // Whatever the reason, the order did not go out here: the next
-        // attempt takes a new connection.
-        m_open = false;
-        m_lost = true;
+    const int sent = ::send(m_socket.get(), kAlarm, kAlarmSize, 0);
+    if (sent != kAlarmSize) {
+        // Whatever the reason (a part of the order is no order), it did not
+        // go out here: the next attempt takes a new connection.
+        const int error = sent == SOCKET_ERROR ? ::WSAGetLastError() : WSAEWOULDBLOCK;
+        OnConnectionEnded();
         return error;
     }
     return 0;
@@ -180,7 +236,7 @@ SOCKET SocketConnector::NativeSocket() {
 }
 
 std::int32_t SocketConnector::OpenSocket(const std::string& address, std::uint32_t port,
-                                         unique_socket& socket) {
+                                         unique_socket& socket, Deadline deadline) {
     socket.reset(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     if (!socket) {
         return ::WSAGetLastError();
@@ -189,14 +245,9 @@ std::int32_t SocketConnector::OpenSocket(const std::string& address, std::uint32
     target.sin_family = AF_INET;
     target.sin_port = htons(static_cast<u_short>(port & 0xFFFF));
     if (::inet_pton(AF_INET, address.c_str(), &target.sin_addr) != 1) {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        unique_addrinfo found;
-        if (const int error = ::getaddrinfo(address.c_str(), nullptr, &hints, found.put())) {
+        if (const int error = Resolve(address, target.sin_addr, deadline)) {
             return error;
         }
-        target.sin_addr = reinterpret_cast<const sockaddr_in*>(found.get()->ai_addr)->sin_addr;
     }
     // Non-blocking for good: the connection attempt is bounded, and an
     // alarm's send must never block.
@@ -205,24 +256,24 @@ std::int32_t SocketConnector::OpenSocket(const std::string& address, std::uint32
         return ::WSAGetLastError();
     }
     SetKeepAlive(socket.get());
-    return ConnectWithin(socket.get(), target);
+    return ConnectWithin(socket.get(), target, deadline);
 }
 
-bool SocketConnector::SendPassword(SOCKET socket) {
+bool SocketConnector::SendPassword(SOCKET socket, Deadline deadline) {
     const SecretWString password = GetPassword();
     SecretWString text;
     text.Text().reserve(kPasswordPrefix.size() + password.Text().size());
     text.Text().append(kPasswordPrefix).append(password.Text());
     SecretString message;
     KRVN::WideToCodePage(CP_THREAD_ACP, text.Text(), message.Text());
-    if (::send(socket, message.Text().data(), static_cast<int>(message.Text().size()), 0) ==
-        SOCKET_ERROR) {
+    const auto size = static_cast<int>(message.Text().size());
+    if (::send(socket, message.Text().data(), size, 0) != size) {
         return false;
     }
     fd_set readable;
     FD_ZERO(&readable);
     FD_SET(socket, &readable);
-    timeval limit{kReplyWaitSeconds, 0};
+    timeval limit = Timeval(MsLeft(deadline, kReplyWaitMs));
     if (::select(0, &readable, nullptr, nullptr, &limit) != 1) {
         return false;
     }
@@ -235,9 +286,14 @@ bool SocketConnector::SendPassword(SOCKET socket) {
 
 void SocketConnector::NoticeEnd() {
     std::lock_guard<std::mutex> hold(m_socketLock);
-    if (m_open && m_socket && PeerHasEnded(m_socket.get())) {
+    if (m_open && m_socket && DrainEnded(m_socket.get())) {
         OnConnectionEnded();
     }
+}
+
+bool SocketConnector::DrainForWatcher() {
+    NoticeEnd();
+    return !m_open;
 }
 
 void SocketConnector::NoticeEndedConnections(const std::vector<SocketConnector*>& connectors) {
@@ -254,14 +310,16 @@ void SocketConnector::NoticeEndedConnections(const std::vector<SocketConnector*>
                 looked.emplace_back(socket, connectors[i]);
             }
         }
-        timeval now{0, 0};
-        if (looked.empty() || ::select(0, &readable, nullptr, nullptr, &now) <= 0) {
+        if (looked.empty()) {
             continue;
         }
+        timeval now{0, 0};
+        const int ready = ::select(0, &readable, nullptr, nullptr, &now);
         // Readable is rare on an alarm connection: a FIN, a reset or stray
-        // bytes. Each is looked at again under its own lock.
+        // bytes. Each is looked at again under its own lock; when the one
+        // look failed (a socket closed meanwhile), each is looked at alone.
         for (const auto& [socket, connector] : looked) {
-            if (FD_ISSET(socket, &readable)) {
+            if (ready == SOCKET_ERROR || FD_ISSET(socket, &readable)) {
                 connector->NoticeEnd();
             }
         }
@@ -275,5 +333,4 @@ SOCKET SocketConnector::WatchedSocket() {
 
 void SocketConnector::OnConnectionEnded() noexcept {
     m_open = false;
-    m_lost = true;
 }

@@ -10,7 +10,7 @@ packages=(
     clang libclang-rt-14-dev
     xvfb xauth xdotool x11-utils imagemagick fonts-wine
     socat
-    wixl
+    wixl msitools python3
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,5 +1,6 @@
 #include "service/alarm_manager.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cwchar>
 #include <iterator>
@@ -12,13 +13,18 @@
 #include "config/alarm_key_security.h"
 #include "config/registry_store.h"
 #include "connections/configuration_gate.h"
+#include "connections/deadline.h"
 #include "connections/qn_server.h"
+#include "connections/secret_text.h"
 #include "connections/server_alarm_route.h"
 #include "connections/worker_pool.h"
 #include "service/client_caller.h"
 #include "service/com_port_waiter.h"
 #include "service/configuration_policy.h"
 #include "service/event_reporter.h"
+#include "service/serial_port_name.h"
+#include "service/stored_port_name.h"
+#include "service/system_error_text.h"
 
 namespace {
 
@@ -61,19 +67,34 @@ struct Order {
     std::shared_ptr<OrderProgress> progress;
 };
 
-// The worker holds the entry: a removal meanwhile frees nothing in use.
+// One order, on the calling thread.
+std::int32_t SendOrder(const AlarmManager::Entry& entry,
+                       const std::shared_ptr<OrderProgress>& progress, Clock::time_point began,
+                       Deadline deadline) {
+    AlarmTransport transport;
+    const std::int32_t code = entry->SendAlarm(&transport, deadline);
+    if (progress) {
+        progress->transport = transport;
+        progress->elapsedMs = MsSince(began);
+    }
+    return code;
+}
+
+// The worker holds the entry: a removal meanwhile frees nothing in use. When
+// no worker can be had, the order goes out on the calling thread: late
+// beats never.
 std::shared_ptr<PendingResult> SendOnWorker(const AlarmManager::Entry& entry,
-                                            std::shared_ptr<OrderProgress> progress = {},
-                                            Clock::time_point began = {}) {
-    return WorkerPool::Shared().Run([entry, progress, began] {
-        AlarmTransport transport;
-        const std::int32_t code = entry->SendAlarm(&transport);
-        if (progress) {
-            progress->transport = transport;
-            progress->elapsedMs = MsSince(began);
-        }
-        return code;
-    });
+                                            std::shared_ptr<OrderProgress> progress,
+                                            Clock::time_point began, Deadline deadline) {
+    try {
+        return WorkerPool::Shared().Run([entry, progress, began, deadline] {
+            return SendOrder(entry, progress, began, deadline);
+        });
+    } catch (...) {
+        auto done = std::make_shared<PendingResult>();
+        done->Complete(SendOrder(entry, progress, began, deadline));
+        return done;
+    }
 }
 
 void Check(HRESULT hr) {
@@ -82,27 +103,51 @@ void Check(HRESULT hr) {
     }
 }
 
+std::wstring HexCode(HRESULT hr) {
+    wchar_t code[16];
+    std::swprintf(code, std::size(code), L"%#lx", static_cast<unsigned long>(hr));
+    return code;
+}
+
 // What the store keeps of a listed server; a property never set is saved as
-// empty.
+// empty. The password's copies are wiped on their way.
 KRVN::ServerRecord RecordOf(const KRVN::com_ptr<IDispatch>& object) {
     const auto server = object.query<IQNServer>();
     KRVN::unique_bstr address;
-    KRVN::unique_bstr password;
+    SecretBstr password;
     KRVN::ServerRecord record;
     Check(server->get_Address(address.put()));
     Check(server->get_Password(password.put()));
     Check(server->get_Port(&record.port));
     record.address.assign(address ? address.get() : L"", address.length());
-    record.password.assign(password ? password.get() : L"", password.length());
+    record.password = SecretWString(password.get(), ::SysStringLen(password.get()));
     return record;
 }
 
 KRVN::com_ptr<IQNServer> MakeServerObject(const KRVN::ServerRecord& record) {
     const KRVN::com_ptr<IQNServer> server(KRVN::com::ComObject<QNServer>::Make());
+    const std::wstring& text = record.password.Text();
+    const SecretBstr password(::SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+    if (!password) {
+        KRVN_RAISE(E_OUTOFMEMORY);
+    }
     Check(server->put_Address(KRVN::unique_bstr(record.address.c_str()).get()));
-    Check(server->put_Password(KRVN::unique_bstr(record.password.c_str()).get()));
+    Check(server->put_Password(password.get()));
     Check(server->put_Port(record.port));
     return server;
+}
+
+// The list's records in the store, all or nothing.
+HRESULT SaveRecordsOf(const AlarmManager::Snapshot& entries) {
+    try {
+        KRVN::ServerRecordList records;
+        records.reserve(entries.size());
+        for (const auto& [key, entry] : entries) {
+            records.push_back(RecordOf(entry->GetServer()));
+        }
+        return KRVN::SaveServerList(records);
+    }
+    KRVN_CATCH_RETURN()
 }
 
 // The stored servers as new QNServer objects: all of them, or none when the
@@ -149,23 +194,26 @@ AlarmManager::~AlarmManager() {
 
 void AlarmManager::Start(EventReporter& reporter) {
     m_events.SetReporter(reporter);
-    // At every start: the key may have been made or loosened while the
-    // service was away. The settings stay usable if this fails.
+    // At every start, before anything is read: the key or a key below it
+    // may have been made or loosened while the service was away. The
+    // settings stay readable if this fails, but no password is written.
     if (const HRESULT protection = KRVN::ProtectAlarmKey(); FAILED(protection)) {
-        wchar_t code[16];
-        std::swprintf(code, std::size(code), L"%#lx", static_cast<unsigned long>(protection));
-        reporter.Report({EventType::Warning, MSG_SETTINGS_KEY_NOT_PRIVATE, {code}});
+        reporter.Report({EventType::Warning, MSG_SETTINGS_KEY_NOT_PRIVATE, {HexCode(protection)}});
     }
     m_desktop.PrepareCloseRequest();
     LoadList();
-    KRVN::LoadConnectCheckDelay(m_connectCheckDelay);
-    const std::wstring portName = KRVN::LoadComPort();
+    LoadCheckDelay(reporter);
+    // A stored name passes the same check as a client's before it is opened.
+    const std::wstring portName =
+        KRVN::LoadComPort([&reporter](const std::wstring& name, const std::wstring& keyPath) {
+            return IsUsableStoredPortName(name, keyPath, reporter);
+        });
     {
         std::lock_guard<std::mutex> control(m_checkerControl);
         StartChecker();
     }
-    const auto watcher =
-        KRVN::CountedPtr<ComPortWaiter>(new ComPortWaiter(portName, *this, reporter));
+    const auto watcher = KRVN::CountedPtr<ComPortWaiter>(new ComPortWaiter(
+        portName, [this](const AlarmSource& source) { AlarmAll(source); }, reporter));
     // A stop that came while the service was starting wins: the watcher is
     // published, for clients that may still call, but never started.
     std::lock_guard<std::mutex> hold(m_watcherLock);
@@ -173,6 +221,22 @@ void AlarmManager::Start(EventReporter& reporter) {
     if (!m_shutDown) {
         watcher->Start(nullptr, 0, false);
     }
+}
+
+void AlarmManager::LoadCheckDelay(EventReporter& reporter) {
+    LONG stored = kDefaultConnectCheckDelay;
+    if (KRVN::LoadConnectCheckDelay(stored) != S_OK) {
+        return;
+    }
+    // The registry holds it as a DWORD.
+    const auto seconds = static_cast<DWORD>(stored);
+    const DWORD used = std::clamp<DWORD>(seconds, kMinConnectCheckDelay, kMaxConnectCheckDelay);
+    if (used != seconds) {
+        reporter.Report({EventType::Warning,
+                         MSG_CHECK_DELAY_OUT_OF_RANGE,
+                         {std::to_wstring(seconds), std::to_wstring(used)}});
+    }
+    m_connectCheckDelay = static_cast<LONG>(used);
 }
 
 void AlarmManager::Shutdown() {
@@ -188,13 +252,44 @@ void AlarmManager::Shutdown() {
     m_desktop.Close();
 }
 
+bool AlarmManager::FinishPasses(DWORD boundMs) {
+    const Deadline deadline = DeadlineAfter(boundMs);
+    // A press the watcher has seen goes through its pass before the watcher
+    // ends.
+    if (const auto watcher = PortWatcher();
+        watcher && watcher->Lock(MsLeft(deadline), false) == WAIT_TIMEOUT) {
+        return false;
+    }
+    {
+        std::unique_lock<std::mutex> hold(m_inFlightLock);
+        if (!m_noPassInFlight.wait_until(hold, deadline,
+                                         [this] { return m_passesInFlight == 0; })) {
+            return false;
+        }
+    }
+    return m_events.WaitUntilWritten(MsLeft(deadline));
+}
+
+AlarmManager::PassInFlight::PassInFlight(AlarmManager& manager) : m_manager(manager) {
+    std::lock_guard<std::mutex> hold(m_manager.m_inFlightLock);
+    ++m_manager.m_passesInFlight;
+}
+
+AlarmManager::PassInFlight::~PassInFlight() {
+    std::lock_guard<std::mutex> hold(m_manager.m_inFlightLock);
+    if (--m_manager.m_passesInFlight == 0) {
+        m_manager.m_noPassInFlight.notify_all();
+    }
+}
+
 void AlarmManager::Report(Event event) {
     m_events.Post([event = std::move(event)](EventReporter& reporter) { reporter.Report(event); });
 }
 
 std::int32_t AlarmManager::AlarmAll(const AlarmSource& source) {
+    const PassInFlight inFlight(*this);
     const Clock::time_point began = Clock::now();
-    const ULONGLONG deadline = ::GetTickCount64() + kAlarmPassBoundMs;
+    const Deadline deadline = began + std::chrono::milliseconds(kAlarmPassBoundMs);
     const Snapshot entries = Servers();
     NoticeEndedConnections(entries);
     std::vector<Order> orders;
@@ -217,7 +312,7 @@ std::int32_t AlarmManager::AlarmAll(const AlarmSource& source) {
         }
         for (const size_t i : slow) {
             auto progress = std::make_shared<OrderProgress>();
-            auto result = SendOnWorker(entries[i].second, progress, began);
+            auto result = SendOnWorker(entries[i].second, progress, began, deadline);
             orders.push_back({i, 0, std::move(result), std::move(progress)});
         }
     }
@@ -231,7 +326,10 @@ std::int32_t AlarmManager::AlarmAll(const AlarmSource& source) {
         OrderOutcome outcome{entries[order.server].first, true, 0, AlarmTransport::Tcp,
                              order.sentNowMs};
         if (order.result) {
-            outcome.done = order.result->WaitUntil(deadline) == PendingResult::Wait::Done;
+            // Every step of an order ends by the deadline; the grace lets one
+            // that got through at the last moment be counted as sent.
+            outcome.done =
+                order.result->WaitFor(MsLeft(deadline + kOrderGrace)) == PendingResult::Wait::Done;
             outcome.code = order.result->Result();
             outcome.transport = order.progress->transport;
             outcome.elapsedMs = order.progress->elapsedMs;
@@ -260,12 +358,14 @@ std::int32_t AlarmManager::SendAlarmTo(const std::wstring& address) {
     if (!entry) {
         return kNotListed;
     }
+    const PassInFlight inFlight(*this);
     entry->SocketTransport().NoticeEnd();
     if (entry->SendAlarmNow()) {
         return 0;
     }
-    const auto order = SendOnWorker(entry);
-    if (order->WaitFor(kAlarmPassBoundMs) != PendingResult::Wait::Done) {
+    const Deadline deadline = DeadlineAfter(kAlarmPassBoundMs);
+    const auto order = SendOnWorker(entry, nullptr, Clock::now(), deadline);
+    if (order->WaitFor(MsLeft(deadline + kOrderGrace)) != PendingResult::Wait::Done) {
         return PendingResult::kTimedOut;
     }
     return order->Result();
@@ -316,18 +416,17 @@ HRESULT AlarmManager::SaveList() {
     // written: an earlier snapshot written last would bring back a removed
     // server, or lose an added one, at the next start.
     std::lock_guard<std::mutex> saving(m_storeLock);
-    try {
-        // The snapshot keeps every entry, and so its server object, alive
-        // while its record is made.
-        const Snapshot entries = Servers();
-        KRVN::ServerRecordList records;
-        records.reserve(entries.size());
-        for (const auto& [key, entry] : entries) {
-            records.push_back(RecordOf(entry->GetServer()));
-        }
-        return KRVN::SaveServerList(records);
+    // The snapshot keeps every entry, and so its server object, alive while
+    // its record is made.
+    const HRESULT result = SaveRecordsOf(Servers());
+    // The list stays as it is in the service; the administrator learns that
+    // the stored one is behind.
+    if (FAILED(result)) {
+        Report({EventType::Error,
+                MSG_LIST_NOT_SAVED,
+                {HexCode(result), SystemErrorText(static_cast<DWORD>(result))}});
     }
-    KRVN_CATCH_RETURN()
+    return result;
 }
 
 HRESULT AlarmManager::LoadList() {
@@ -349,12 +448,7 @@ void AlarmManager::RestartChecker() {
 }
 
 void AlarmManager::SetChangeIconSink(IChangeIconEvents* sink) {
-    KRVN::com_ptr<IChangeIconEvents> replacement(sink);
-    {
-        KRVN::CSyncGuard hold(&m_lock);
-        std::swap(m_changeIconSink, replacement);
-    }
-    // The previous sink is released here, outside the lock.
+    m_notifier.SetSink(sink);
 }
 
 std::wstring AlarmManager::GetComPort() const {
@@ -368,12 +462,16 @@ std::wstring AlarmManager::GetComPort() const {
 }
 
 HRESULT AlarmManager::SetComPort(const std::wstring& name) {
+    if (!IsSerialPortName(name)) {
+        return E_INVALIDARG;
+    }
     std::lock_guard<std::mutex> saving(m_storeLock);
     if (const auto watcher = PortWatcher()) {
         watcher->SetPortName(name);
     }
-    KRVN::SaveComPort(name);
-    return S_OK;
+    // The watcher uses the new port all the same; the caller learns that it
+    // will not survive a restart.
+    return KRVN::SaveComPort(name);
 }
 
 KRVN::CountedPtr<ComPortWaiter> AlarmManager::PortWatcher() const {

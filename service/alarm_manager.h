@@ -10,7 +10,7 @@
 //   list until the registry has it, and by SetComPort from the watcher's
 //   name to the stored one, so saves land in the order they were made;
 // - the manager lock (m_lock): held by the checker while it records one
-//   probe's result, by insertions, and around the change-icon sink slot;
+//   probe's result, and by insertions;
 // - the list lock (m_listLock): held only for the moment the map is read or
 //   changed.
 // Neither is ever held across network I/O: a probe that hangs holds up no
@@ -22,6 +22,8 @@
 #include <winsock2.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -40,6 +42,7 @@
 #include "connections/winsock_session.h"
 #include "contract/TolvaneLib.h"
 #include "service/alarm_pass_events.h"
+#include "service/change_icon_notifier.h"
 #include "service/connect_checker.h"
 #include "service/desktop_program.h"
 #include "service/event_queue.h"
@@ -52,7 +55,11 @@ public:
     // Keys and entries in list order (ascending by AddressLess).
     using Snapshot = std::vector<std::pair<std::wstring, Entry>>;
 
+    // Seconds between two connection checks; a stored value outside the
+    // range is taken as its nearer end.
     static constexpr LONG kDefaultConnectCheckDelay = 60;
+    static constexpr DWORD kMinConnectCheckDelay = 1;
+    static constexpr DWORD kMaxConnectCheckDelay = 86400;
     // SendAlarmTo's result for an address that is not listed.
     static constexpr std::int32_t kNotListed = ERROR_NOT_FOUND;
 
@@ -66,10 +73,12 @@ public:
     AlarmManager(const AlarmManager&) = delete;
     AlarmManager& operator=(const AlarmManager&) = delete;
 
-    // Loads the stored list and settings, starts the checker and the port
-    // watcher, which reports its port's failures to reporter (it must outlive
-    // the watcher), as do the alarm passes and Report. Raises CAException
-    // when a thread cannot be started.
+    // Makes the settings key and every key below it the service's, loads the
+    // stored list and settings (a stored port name that is no serial port
+    // of this machine is reported and not watched), starts the checker and
+    // the port watcher, which reports its port's failures to reporter (it
+    // must outlive the watcher), as do the alarm passes and Report. Raises
+    // CAException when a thread cannot be started.
     void Start(EventReporter& reporter);
     // Where the passes and Report write, for a manager that is not started.
     void ReportTo(EventReporter& reporter) { m_events.SetReporter(reporter); }
@@ -79,10 +88,18 @@ public:
     // Asks the port watcher to stop (without waiting) and closes our desktop
     // program "Alarm.exe" if one runs (desktop_program.h).
     void Shutdown();
+    // After Shutdown: waits until the port watcher has ended and no alarm
+    // pass (a press, a client's SendAlarm) is under way any more, then until
+    // every event posted has been written; false when boundMs passed first
+    // (call again to go on waiting).
+    bool FinishPasses(DWORD boundMs);
 
-    // One bound for a whole alarm pass (and for one server's alarm): a
-    // server still busy then counts as failed.
+    // One bound for a whole alarm pass (and for one server's alarm): every
+    // step of an order ends by then, and a server still busy counts as
+    // failed. An order that got through in the last moment is still
+    // collected as sent within kOrderGrace after the bound.
     static constexpr DWORD kAlarmPassBoundMs = 10000;
+    static constexpr std::chrono::milliseconds kOrderGrace{500};
 
     // Sends the alarm to every listed server at once, those reachable at the
     // last check first: orders on open connections go out on this thread,
@@ -109,6 +126,8 @@ public:
     // Address again) and starts the checker again, whether or not the
     // address was listed. True when it was.
     bool RemoveServer(const std::wstring& address);
+    // The store's result; a failure is reported (event 13) and the list
+    // stays as it is.
     HRESULT SaveList();
     HRESULT LoadList();
     // Stops the checker, forgets the state and starts the checker again, so
@@ -118,7 +137,9 @@ public:
 
     void SetChangeIconSink(IChangeIconEvents* sink);
     std::wstring GetComPort() const;
-    // Watches the port from now on and stores its name; always 0.
+    // Watches the port from now on and stores its name; the store's result.
+    // A name that is no serial port of this machine (serial_port_name.h) is
+    // refused with E_INVALIDARG: neither watched nor stored.
     HRESULT SetComPort(const std::wstring& name);
 
     size_t ServerCount() const;
@@ -129,6 +150,18 @@ public:
     LONG ConnectCheckDelay() const noexcept { return m_connectCheckDelay; }
 
 private:
+    // Counts an alarm pass for as long as it is under way.
+    class PassInFlight {
+    public:
+        explicit PassInFlight(AlarmManager& manager);
+        ~PassInFlight();
+        PassInFlight(const PassInFlight&) = delete;
+        PassInFlight& operator=(const PassInFlight&) = delete;
+
+    private:
+        AlarmManager& m_manager;
+    };
+
     // Before a pass's orders go out: the connections whose servers have
     // already ended them take a new one instead of losing the order.
     static void NoticeEndedConnections(const Snapshot& entries);
@@ -139,7 +172,7 @@ private:
     ConnectChecker m_checker;
     std::map<std::wstring, Entry, AddressLess> m_servers;
     std::set<std::wstring, AddressLess> m_connected;
-    KRVN::com_ptr<IChangeIconEvents> m_changeIconSink;
+    ChangeIconNotifier m_notifier;
     // An eConnectState value, written by the checker thread (and by
     // RestartChecker while the checker is stopped).
     std::atomic<LONG> m_state{0};
@@ -157,10 +190,15 @@ private:
 
     // Numbers the passes in their events.
     std::atomic<unsigned long> m_passes{0};
+    std::mutex m_inFlightLock;
+    std::condition_variable m_noPassInFlight;
+    size_t m_passesInFlight = 0;
     // Declared last: it is destroyed first, once its reports are written.
     EventQueue m_events;
 
     void StartChecker();
+    // Reads ConnectCheckDelay, kept within its range (reported when it was not).
+    void LoadCheckDelay(EventReporter& reporter);
     // Lists entry under key unless an equal key is listed already; true
     // when it was listed.
     bool Insert(const std::wstring& key, const Entry& entry);

@@ -1,6 +1,7 @@
 #include "service/alarm_pass_events.h"
 
 #include "service/alarm_manager.h"
+#include "service/event_text.h"
 #include "service/system_error_text.h"
 
 namespace {
@@ -19,7 +20,9 @@ const wchar_t* TransportName(AlarmTransport transport) {
 Event StartEvent(const AlarmPassRecord& pass) {
     const std::wstring count = std::to_wstring(pass.orders.size());
     if (pass.source.kind == AlarmSource::Kind::Button) {
-        return {EventType::Warning, MSG_ALARM_BY_BUTTON, {pass.number, pass.source.port, count}};
+        return {EventType::Warning,
+                MSG_ALARM_BY_BUTTON,
+                {pass.number, EventText(pass.source.port), count}};
     }
     const ClientCaller& caller = pass.caller;
     return {EventType::Warning,
@@ -33,9 +36,10 @@ Event OrderEvent(const std::wstring& pass, const OrderOutcome& order) {
     if (!order.done) {
         return {EventType::Error,
                 MSG_ALARM_ORDER_STILL_BUSY,
-                {pass, order.address, std::to_wstring(AlarmManager::kAlarmPassBoundMs)}};
+                {pass, EventText(order.address), std::to_wstring(AlarmManager::kAlarmPassBoundMs)}};
     }
-    std::vector<std::wstring> inserts{pass, order.address, TransportName(order.transport),
+    std::vector<std::wstring> inserts{pass, EventText(order.address),
+                                      TransportName(order.transport),
                                       std::to_wstring(order.elapsedMs)};
     if (order.code == 0) {
         return {EventType::Information, MSG_ALARM_ORDER_SENT, std::move(inserts)};

@@ -11,5 +11,15 @@ bool ApplyBootStart(ServiceConfigTarget& target) {
     failure.dwResetPeriod = kFailureResetSeconds;
     failure.cActions = ARRAYSIZE(actions);
     failure.lpsaActions = actions;
-    return target.SetInfo(SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
+    if (!target.SetInfo(SERVICE_CONFIG_FAILURE_ACTIONS, &failure)) {
+        return false;
+    }
+    // Without the flag only a crash counts: a start that fails (the service
+    // stops with an error code) would never be tried again. It counts only
+    // once the actions are there. A manager that has no such setting
+    // (ERROR_INVALID_LEVEL: Windows before Vista, Wine) restarts after
+    // crashes only.
+    SERVICE_FAILURE_ACTIONS_FLAG flag{TRUE};
+    return target.SetInfo(SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag) ||
+           ::GetLastError() == ERROR_INVALID_LEVEL;
 }

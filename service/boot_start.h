@@ -7,16 +7,7 @@
 
 #include <windows.h>
 
-// The two service-manager calls the settings go through, so a test can see
-// what is asked for.
-class ServiceConfigTarget {
-public:
-    virtual ~ServiceConfigTarget() = default;
-    // ChangeServiceConfigW with only the start type changed.
-    virtual bool SetStartType(DWORD startType) = 0;
-    // ChangeServiceConfig2W.
-    virtual bool SetInfo(DWORD level, void* info) = 0;
-};
+#include "service/service_config_target.h"
 
 // The first two failures restart the service after kQuickRestartMs, later ones
 // after kSlowRestartMs, so a service that cannot run does not spin; the count
@@ -25,6 +16,8 @@ inline constexpr DWORD kQuickRestartMs = 5000;
 inline constexpr DWORD kSlowRestartMs = 60000;
 inline constexpr DWORD kFailureResetSeconds = 24 * 60 * 60;
 
-// Automatic start, and restarts when the process ends without having reported
-// the service stopped; false at the first call refused.
+// Automatic start, restarts when the process ends without having reported the
+// service stopped and, through the failure-actions flag, also when it stops
+// with an error (a start that failed); false at the first call refused, but
+// a manager without the flag is no failure.
 bool ApplyBootStart(ServiceConfigTarget& target);

@@ -1,14 +1,21 @@
 #include "service/com_port_waiter.h"
 
+#include <cstdio>
+#include <iterator>
+
 #include "com/unique_couninitialize.h"
 #include "common/serial_port_path.h"
 #include "common/unique_handle.h"
 #include "connections/worker_pool.h"
-#include "service/alarm_manager.h"
+#include "service/client_call_result.h"
+#include "service/event_text.h"
 #include "service/event_reporter.h"
 #include "service/system_error_text.h"
+#include "service/thread_fault.h"
 
 namespace {
+
+constexpr wchar_t kThreadName[] = L"red-button watcher";
 
 // Asked of a sink only to reach its process. A marshallable interface that
 // no sink implements: the proxy must ask the client itself (an interface
@@ -48,22 +55,12 @@ KRVN::unique_hfile OpenPort(const std::wstring& name, DWORD& error) {
     return {};
 }
 
-// The errors of a call whose client process has gone: its sink can never be
-// reached again. (Wine answers a call to a killed process with
-// RPC_S_SERVER_UNAVAILABLE.)
-bool IsClientGone(HRESULT hr) noexcept {
-    switch (hr) {
-    case RPC_E_DISCONNECTED:
-    case CO_E_OBJNOTCONNECTED:
-    case RPC_E_SERVER_DIED:
-    case RPC_E_SERVER_DIED_DNE:
-    case HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE):
-    case HRESULT_FROM_WIN32(RPC_S_CALL_FAILED):
-    case HRESULT_FROM_WIN32(RPC_S_CALL_FAILED_DNE):
-        return true;
-    default:
-        return false;
-    }
+// Whether a living client took a press, forwarded or to ignore: unless COM
+// itself failed the call (a client that reached its handler and failed
+// there keeps the press, its own business). The liveness probe's
+// E_NOINTERFACE is the answer of a living client.
+bool ClientTookPress(HRESULT hr) noexcept {
+    return !IsClientGone(hr) && !IsComSideFailure(hr);
 }
 
 // Ends a wait that may still be pending and lets it complete: the system
@@ -77,6 +74,19 @@ void EndWait(KRVN::unique_hfile& port, OVERLAPPED& overlapped) {
     }
     DWORD transferred = 0;
     ::GetOverlappedResult(port.get(), &overlapped, &transferred, TRUE);
+}
+
+// A client as the test events name it: program, process, account.
+std::vector<std::wstring> Named(const ClientCaller& client) {
+    return {client.program.empty() ? L"an unknown program" : client.program,
+            client.processId ? std::to_wstring(client.processId) : L"unknown",
+            client.AccountText()};
+}
+
+std::wstring HexCode(std::int32_t code) {
+    wchar_t text[16];
+    std::swprintf(text, std::size(text), L"%#lx", static_cast<unsigned long>(code));
+    return text;
 }
 
 } // namespace
@@ -115,8 +125,10 @@ private:
     DWORD m_error = ERROR_SUCCESS;
 };
 
-ComPortWaiter::ComPortWaiter(std::wstring name, AlarmManager& manager, EventReporter& reporter)
-    : m_manager(manager), m_reporter(reporter), m_portName(std::move(name)) {}
+ComPortWaiter::ComPortWaiter(std::wstring name, PressHandler onPress, EventReporter& reporter)
+    : m_onPress(std::move(onPress)), m_reporter(reporter), m_portName(std::move(name)) {
+    m_testEvents.SetReporter(reporter);
+}
 
 std::wstring ComPortWaiter::PortName() const {
     std::lock_guard<std::mutex> hold(m_nameLock);
@@ -139,32 +151,67 @@ void ComPortWaiter::SetPortName(const std::wstring& name) {
     Start(nullptr, 0, false);
 }
 
-void ComPortWaiter::SetRedButtonSink(IRedButtonEvents* sink, KRVN::unique_handle client) {
+void ComPortWaiter::SetRedButtonSink(IRedButtonEvents* sink, ClientCaller owner,
+                                     KRVN::unique_handle client) {
+    if (!sink) {
+        ClearRedButtonSink(owner);
+        return;
+    }
     KRVN::com_ptr<IRedButtonEvents> replacement(sink);
     {
         std::lock_guard<std::mutex> hold(m_sinkLock);
+        // Told before it is done: a sink is never stored without its record.
+        if (m_sink) {
+            PostTestEventLocked(EventType::Information, MSG_BUTTON_TEST_REPLACED, m_sinkOwner,
+                                Named(owner));
+        }
+        PostTestEventLocked(EventType::Warning, MSG_BUTTON_TEST_BEGAN, owner);
         std::swap(m_sink, replacement);
         std::swap(m_sinkClient, client);
+        m_sinkOwner = std::move(owner);
     }
     // The previous sink is released here, outside the lock.
 }
 
+void ComPortWaiter::ClearRedButtonSink(const ClientCaller& by) {
+    KRVN::com_ptr<IRedButtonEvents> released;
+    KRVN::unique_handle client;
+    {
+        std::lock_guard<std::mutex> hold(m_sinkLock);
+        if (!m_sink) {
+            return;
+        }
+        // Presses raise the alarm again even if the record cannot be made.
+        std::swap(m_sink, released);
+        std::swap(m_sinkClient, client);
+        PostTestEventLocked(EventType::Information, MSG_BUTTON_TEST_ENDED, m_sinkOwner, Named(by));
+    }
+}
+
 void ComPortWaiter::Run() {
     const KRVN::unique_couninitialize apartment(COINIT_MULTITHREADED);
+    // Whoever waits for this thread's end (the service's stop) finds the
+    // events of its presses written.
+    const auto written =
+        KRVN::scope_exit([this] { m_testEvents.WaitUntilWritten(kSinkCallBoundMs); });
     const std::wstring name = PortName();
     if (name.empty()) {
         return;
     }
     FailureReport report(m_reporter, name);
     for (;;) {
-        DWORD error = ERROR_SUCCESS;
-        KRVN::unique_hfile port = OpenPort(name, error);
-        if (port && Watch(port, report, error)) {
-            return;
+        try {
+            DWORD error = ERROR_SUCCESS;
+            KRVN::unique_hfile port = OpenPort(name, error);
+            if (port && Watch(port, report, error)) {
+                return;
+            }
+            // Closed before the pause, so the port is free for others meanwhile.
+            port.reset();
+            report.Failed(error);
+        } catch (...) {
+            ReportThreadFault(m_reporter, kThreadName);
         }
-        // Closed before the pause, so the port is free for others meanwhile.
-        port.reset();
-        report.Failed(error);
         if (StopEvent().Lock(kRetryMs, false) != WAIT_TIMEOUT) {
             return;
         }
@@ -224,22 +271,38 @@ bool ComPortWaiter::IsSinkCallStuck() {
 }
 
 void ComPortWaiter::OnPress() {
-    KRVN::com_ptr<IRedButtonEvents> sink;
-    {
-        std::lock_guard<std::mutex> hold(m_sinkLock);
-        sink = m_sink;
+    bool taken = false;
+    try {
+        KRVN::com_ptr<IRedButtonEvents> sink;
+        ClientCaller owner;
+        {
+            std::lock_guard<std::mutex> hold(m_sinkLock);
+            sink = m_sink;
+            owner = m_sinkOwner;
+        }
+        taken = sink && SinkTakesPress(sink, owner);
+    } catch (...) {
+        // Whatever went wrong with the client, the press raises the alarm.
+        ReportThreadFault(m_reporter, kThreadName);
     }
-    if (!sink || !SinkTakesPress(sink)) {
-        m_manager.AlarmAll(AlarmSource::Button(PortName()));
+    if (taken) {
+        return;
+    }
+    try {
+        m_onPress(AlarmSource::Button(PortName()));
+    } catch (...) {
+        ReportThreadFault(m_reporter, kThreadName);
     }
 }
 
-bool ComPortWaiter::SinkTakesPress(const KRVN::com_ptr<IRedButtonEvents>& sink) {
+bool ComPortWaiter::SinkTakesPress(const KRVN::com_ptr<IRedButtonEvents>& sink,
+                                   const ClientCaller& owner) {
     {
         std::lock_guard<std::mutex> hold(m_sinkLock);
         if (m_sinkClient && ::WaitForSingleObject(m_sinkClient.get(), 0) == WAIT_OBJECT_0) {
             // The client has ended: its sink goes, and the press alarms.
             if (m_sink.get() == sink.get()) {
+                PostTestEventLocked(EventType::Information, MSG_BUTTON_TEST_CLIENT_ENDED, owner);
                 DropSinkLocked();
             }
             return false;
@@ -263,16 +326,28 @@ bool ComPortWaiter::SinkTakesPress(const KRVN::com_ptr<IRedButtonEvents>& sink) 
     if (call->WaitFor(kSinkCallBoundMs) != PendingResult::Wait::Done) {
         std::lock_guard<std::mutex> hold(m_sinkLock);
         m_stuckCall = call;
+        PostTestEventLocked(EventType::Warning, MSG_BUTTON_TEST_STUCK, owner,
+                            {std::to_wstring(kSinkCallBoundMs)});
         return false;
     }
-    if (!IsClientGone(call->Result())) {
+    if (ClientTookPress(call->Result())) {
+        std::lock_guard<std::mutex> hold(m_sinkLock);
+        PostTestEventLocked(
+            EventType::Warning,
+            forward ? MSG_BUTTON_TEST_PRESS_FORWARDED : MSG_BUTTON_TEST_PRESS_IGNORED, owner);
         return true;
+    }
+    if (!IsClientGone(call->Result())) {
+        // A living client that failed the call keeps its sink.
+        return false;
     }
     // A dead client's sink would swallow every later press: it is dropped
     // (unless a new client advised meanwhile) and this press raises the
     // alarm. Any other failure leaves a living client's sink in place.
     std::lock_guard<std::mutex> hold(m_sinkLock);
     if (m_sink.get() == sink.get()) {
+        PostTestEventLocked(EventType::Information, MSG_BUTTON_TEST_CLIENT_GONE, owner,
+                            {HexCode(call->Result())});
         DropSinkLocked();
     }
     return false;
@@ -283,4 +358,17 @@ void ComPortWaiter::DropSinkLocked() {
     // holds its own reference, so nothing is freed under the lock.
     m_sink.reset();
     m_sinkClient.reset();
+}
+
+void ComPortWaiter::PostTestEventLocked(EventType type, DWORD id, const ClientCaller& owner,
+                                        std::vector<std::wstring> more) {
+    std::vector<std::wstring> inserts = Named(owner);
+    const std::wstring port = PortName();
+    inserts.push_back(port.empty() ? L"(no port)" : EventText(port));
+    for (std::wstring& insert : more) {
+        inserts.push_back(std::move(insert));
+    }
+    m_testEvents.Post([event = Event{type, id, std::move(inserts)}](EventReporter& reporter) {
+        reporter.Report(event);
+    });
 }

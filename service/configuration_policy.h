@@ -2,9 +2,10 @@
 // Who may change the service's configuration and read the disk servers'
 // passwords. By default everyone who may call the service; with the
 // registry value "AdminOnlyConfiguration" (a DWORD under the settings key)
-// non-zero, only SYSTEM, Administrators and the service's own code.
-// Everyone keeps the list, the states, the alarm, the refresh and the
-// button test.
+// non-zero, only SYSTEM, Administrators and the service's own code; the
+// same goes for the red-button test (a stored sink keeps presses from
+// raising the alarm). Everyone keeps the list, the states, the alarm, the
+// refresh and the end of a button test.
 
 #include <windows.h>
 

@@ -9,25 +9,28 @@
 #include "common/sync_guard.h"
 #include "connections/worker_pool.h"
 #include "service/alarm_manager.h"
+#include "service/thread_fault.h"
 
 namespace {
 
-// The pause in milliseconds; a period too long for a wait's time limit is
-// cut just short of INFINITE, which would never tick again.
-DWORD PeriodMs(LONG delaySeconds) {
-    const std::uint64_t ms = static_cast<std::uint64_t>(static_cast<DWORD>(delaySeconds)) * 1000u;
-    return static_cast<DWORD>(std::min<std::uint64_t>(ms, INFINITE - 1));
-}
+constexpr wchar_t kThreadName[] = L"connection checker";
 
 } // namespace
 
 void ConnectChecker::Run() {
     const KRVN::unique_couninitialize apartment(COINIT_MULTITHREADED);
-    CheckAndNotify();
-    const DWORD period = PeriodMs(m_owner->ConnectCheckDelay());
-    while (StopEvent().Lock(period, false) == WAIT_TIMEOUT) {
-        CheckAndNotify();
-    }
+    const DWORD period = static_cast<DWORD>(m_owner->ConnectCheckDelay()) * 1000;
+    do {
+        try {
+            CheckAndNotify();
+        } catch (...) {
+            // The tick is lost, the checker is not: the next one comes on time.
+            try {
+                m_owner->Report(ThreadFaultEvent(kThreadName));
+            } catch (...) {
+            }
+        }
+    } while (StopEvent().Lock(period, false) == WAIT_TIMEOUT);
 }
 
 void ConnectChecker::CheckAndNotify() {
@@ -107,15 +110,6 @@ bool ConnectChecker::StopRequested() {
 }
 
 void ConnectChecker::FireChangeIcon(LONG state, const std::wstring& lost) {
-    KRVN::com_ptr<IChangeIconEvents> sink;
-    {
-        KRVN::CSyncGuard hold(&m_owner->m_lock);
-        sink = m_owner->m_changeIconSink;
-    }
-    if (!sink) {
-        return;
-    }
-    const KRVN::unique_bstr addresses(lost.c_str());
-    // A client that has gone away changes nothing here.
-    sink->ChangeIcon(static_cast<eConnectState>(state), addresses.get());
+    // Handed over: the checker never waits for a client.
+    m_owner->m_notifier.Notify(state, lost);
 }

@@ -31,7 +31,8 @@ public:
     // reachable and failed now, each followed by a line feed; cameUp is set
     // when a server became reachable. Returns the aggregate state.
     LONG CheckAll(std::wstring& lost, bool& cameUp);
-    // Calls the sink, if one is registered, outside the manager lock.
+    // Hands the report to the client's sink, if one is registered, without
+    // waiting for the client (change_icon_notifier.h).
     void FireChangeIcon(LONG state, const std::wstring& lost);
 
 protected:

@@ -1,5 +1,7 @@
 #include "service/event_queue.h"
 
+#include <chrono>
+
 #include "connections/worker_pool.h"
 
 EventQueue::~EventQueue() {
@@ -25,10 +27,20 @@ void EventQueue::Post(Job job) {
         m_draining = true;
     }
     // Outside the lock: without a free thread the pool runs the drain here.
-    WorkerPool::Shared().Run([this] {
+    try {
+        WorkerPool::Shared().Run([this] {
+            Drain();
+            return 0;
+        });
+    } catch (...) {
         Drain();
-        return 0;
-    });
+    }
+}
+
+bool EventQueue::WaitUntilWritten(DWORD timeoutMs) {
+    std::unique_lock<std::mutex> hold(m_lock);
+    return m_drained.wait_for(hold, std::chrono::milliseconds(timeoutMs),
+                              [this] { return !m_draining; });
 }
 
 void EventQueue::Drain() noexcept {

@@ -10,6 +10,7 @@
 #include "service/serial_port_name.h"
 #include "connections/configuration_gate.h"
 #include "service/com_port_waiter.h"
+#include "service/event_text.h"
 
 QNAlarm::QNAlarm() : QNAlarm(AlarmManager::Instance()) {}
 
@@ -38,10 +39,11 @@ HRESULT QNAlarm::put_ComPort(BSTR name) {
         const std::wstring after = name ? name : L"";
         const HRESULT result = m_manager.SetComPort(after);
         if (after != before) {
-            m_manager.Report({EventType::Information,
-                              MSG_PORT_CHANGED,
-                              {before.empty() ? L"(none)" : before,
-                               after.empty() ? L"(none)" : after, DescribeCaller().AccountText()}});
+            m_manager.Report(
+                {EventType::Information,
+                 MSG_PORT_CHANGED,
+                 {before.empty() ? L"(none)" : EventText(before),
+                  after.empty() ? L"(none)" : EventText(after), DescribeCaller().AccountText()}});
         }
         return result;
     }
@@ -49,11 +51,31 @@ HRESULT QNAlarm::put_ComPort(BSTR name) {
 }
 
 HRESULT QNAlarm::Advise(IRedButtonEvents* sink) {
-    return SetRedButtonSink(sink);
+    if (!sink) {
+        return Unadvise();
+    }
+    // A stored sink keeps presses from raising the alarm.
+    if (!ConfigurationAllowed()) {
+        return E_ACCESSDENIED;
+    }
+    try {
+        if (const auto watcher = m_manager.PortWatcher()) {
+            // The client's process tells, without a call, when the sink is dead.
+            watcher->SetRedButtonSink(sink, DescribeCaller(), CallingProcess());
+        }
+        return S_OK;
+    }
+    KRVN_CATCH_RETURN()
 }
 
 HRESULT QNAlarm::Unadvise() {
-    return SetRedButtonSink(nullptr);
+    try {
+        if (const auto watcher = m_manager.PortWatcher()) {
+            watcher->ClearRedButtonSink(DescribeCaller());
+        }
+        return S_OK;
+    }
+    KRVN_CATCH_RETURN()
 }
 
 HRESULT QNAlarm::AdviseChangeIcon(IChangeIconEvents* sink) {
@@ -67,16 +89,11 @@ HRESULT QNAlarm::UnadviseChangeIcon() {
 }
 
 HRESULT QNAlarm::SetSendRedButtonCallback(LONG value) {
+    if (!ConfigurationAllowed()) {
+        return E_ACCESSDENIED;
+    }
     if (const auto watcher = m_manager.PortWatcher()) {
         watcher->SetForwardFlag(value);
-    }
-    return S_OK;
-}
-
-HRESULT QNAlarm::SetRedButtonSink(IRedButtonEvents* sink) {
-    if (const auto watcher = m_manager.PortWatcher()) {
-        // The client's process tells, without a call, when the sink is dead.
-        watcher->SetRedButtonSink(sink, sink ? CallingProcess() : KRVN::unique_handle());
     }
     return S_OK;
 }

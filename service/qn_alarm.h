@@ -31,6 +31,11 @@ public:
     // a zero character before its end is refused (E_INVALIDARG).
     HRESULT STDMETHODCALLTYPE put_ComPort(BSTR name) override;
 
+    // A sink begins the caller's red-button test (presses raise no alarm
+    // until it ends); null ends the test as Unadvise does. Under the
+    // administrators-only setting only callers the service lets change its
+    // configuration may store a sink or set the flag (others get
+    // E_ACCESSDENIED); anyone may end a test.
     HRESULT STDMETHODCALLTYPE Advise(IRedButtonEvents* sink) override;
     HRESULT STDMETHODCALLTYPE Unadvise() override;
     HRESULT STDMETHODCALLTYPE AdviseChangeIcon(IChangeIconEvents* sink) override;
@@ -46,7 +51,5 @@ protected:
     ~QNAlarm() = default;
 
 private:
-    HRESULT SetRedButtonSink(IRedButtonEvents* sink);
-
     AlarmManager& m_manager;
 };

@@ -12,6 +12,7 @@
 #include "connections/server_enumerator.h"
 #include "service/alarm_manager.h"
 #include "service/client_caller.h"
+#include "service/event_text.h"
 
 namespace {
 
@@ -102,7 +103,7 @@ void ReportAdded(AlarmManager& manager, IQNServer* server) {
     server->get_Port(&port);
     manager.Report({EventType::Information,
                     MSG_SERVER_ADDED,
-                    {address ? address.get() : L"",
+                    {EventText(address ? address.get() : L""),
                      port ? L"TCP port " + std::to_wstring(port) : std::wstring(L"RPC"),
                      DescribeCaller().AccountText()}});
 }
@@ -158,7 +159,7 @@ HRESULT QNServers::Remove(BSTR address) {
         if (m_manager.RemoveServer(removed)) {
             m_manager.Report({EventType::Information,
                               MSG_SERVER_REMOVED,
-                              {removed, DescribeCaller().AccountText()}});
+                              {EventText(removed), DescribeCaller().AccountText()}});
         }
         return m_manager.SaveList();
     }

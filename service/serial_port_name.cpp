@@ -1,31 +1,57 @@
 #include "service/serial_port_name.h"
 
+#include <windows.h>
+
 #include <algorithm>
-#include <cwctype>
+#include <climits>
+
+#include "service/serial_comm_port_names.h"
 
 namespace {
 
 constexpr std::wstring_view kDevicePrefix = L"\\\\.\\";
 
-bool IsDigits(std::wstring_view text) {
-    return !text.empty() &&
+bool IsNumberFromOne(std::wstring_view text) {
+    return !text.empty() && text.front() != L'0' &&
            std::all_of(text.begin(), text.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
 }
 
 bool IsComName(std::wstring_view name) {
-    return name.size() > 3 && std::towupper(name[0]) == L'C' && std::towupper(name[1]) == L'O' &&
-           std::towupper(name[2]) == L'M' && IsDigits(name.substr(3));
+    const auto upper = [](wchar_t c) { return c >= L'a' && c <= L'z' ? wchar_t(c - 32) : c; };
+    return name.size() > 3 && upper(name[0]) == L'C' && upper(name[1]) == L'O' &&
+           upper(name[2]) == L'M' && IsNumberFromOne(name.substr(3));
+}
+
+bool HasDevicePrefix(std::wstring_view name) {
+    return name.substr(0, kDevicePrefix.size()) == kDevicePrefix;
+}
+
+// Port names are compared as the system compares object names: ordinal,
+// letter case folded.
+bool SameName(std::wstring_view a, const std::wstring& b) {
+    return a.size() <= INT_MAX && b.size() <= INT_MAX &&
+           ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                  static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 } // namespace
 
-bool IsSerialPortName(std::wstring_view name) {
+bool IsSerialPortName(std::wstring_view name, const std::vector<std::wstring>& machinePorts) {
     if (name.empty() || IsComName(name)) {
         return true;
     }
-    if (name.substr(0, kDevicePrefix.size()) != kDevicePrefix) {
+    if (!HasDevicePrefix(name)) {
         return false;
     }
     const std::wstring_view device = name.substr(kDevicePrefix.size());
-    return !device.empty() && device.find_first_of(L"\\/") == std::wstring_view::npos;
+    return IsComName(device) || std::any_of(machinePorts.begin(), machinePorts.end(),
+                                            [device](const std::wstring& port) {
+                                                return !port.empty() && SameName(device, port);
+                                            });
+}
+
+bool IsSerialPortName(std::wstring_view name) {
+    const bool needsList = HasDevicePrefix(name) && !IsComName(name.substr(kDevicePrefix.size()));
+    return IsSerialPortName(name,
+                            needsList ? MachineSerialCommPortNames() : std::vector<std::wstring>());
 }

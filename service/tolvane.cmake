@@ -2,22 +2,35 @@
 # pieces are a library, so the tests can drive the switch parsing that ships.
 set(dir ${CMAKE_CURRENT_LIST_DIR})
 add_library(krvn_service_host STATIC
+    ${dir}/boot_settings.cpp
+    ${dir}/boot_settings.h
     ${dir}/boot_start.cpp
     ${dir}/boot_start.h
     ${dir}/command_line.cpp
     ${dir}/command_line.h
+    ${dir}/com_exception_handling.cpp
+    ${dir}/com_exception_handling.h
     ${dir}/com_security.cpp
     ${dir}/com_security.h
     ${dir}/event_log.cpp
     ${dir}/event_log.h
+    ${dir}/interactive_station.cpp
+    ${dir}/interactive_station.h
+    ${dir}/process_failure_outputs.cpp
+    ${dir}/process_failure_outputs.h
     ${dir}/service_app_id.cpp
     ${dir}/service_app_id.h
+    ${dir}/service_config_target.h
     ${dir}/service_installer.cpp
     ${dir}/service_installer.h
+    ${dir}/service_manager_target.cpp
+    ${dir}/service_manager_target.h
     ${dir}/service_status.cpp
     ${dir}/service_status.h
     ${dir}/shutdown_monitor.cpp
     ${dir}/shutdown_monitor.h
+    ${dir}/switch_failure.cpp
+    ${dir}/switch_failure.h
     ${dir}/tolvane_module.cpp
     ${dir}/tolvane_module.h)
 target_link_libraries(krvn_service_host PUBLIC krvn_service_core)

@@ -5,13 +5,16 @@
 #include "com/module.h"
 #include "com/result.h"
 #include "com/unique_couninitialize.h"
+#include "connections/impersonation_end.h"
 #include "connections/qn_server.h"
 #include "contract/TolvaneLib.h"
 #include "service/alarm_manager.h"
+#include "service/com_exception_handling.h"
 #include "service/com_security.h"
 #include "service/qn_alarm.h"
 #include "service/qn_servers.h"
 #include "service/service_app_id.h"
+#include "service/system_error_text.h"
 
 namespace {
 
@@ -27,11 +30,14 @@ std::wstring LoadServiceName() {
 } // namespace
 
 CTolvaneModule::CTolvaneModule()
-    : m_serviceName(LoadServiceName()), m_log(m_serviceName), m_installer(m_serviceName) {
+    : m_serviceName(LoadServiceName()), m_log(m_serviceName), m_failureOutputs(m_log),
+      m_installer(m_serviceName, m_failureOutputs) {
     g_module = this;
+    SetImpersonationFailureReport(&ImpersonationNotEnded);
 }
 
 CTolvaneModule::~CTolvaneModule() {
+    SetImpersonationFailureReport(nullptr);
     g_module = nullptr;
 }
 
@@ -51,30 +57,43 @@ HRESULT CTolvaneModule::Register(HostAction action) {
         KRVN_RETURN_IF_FAILED(m_registrar.UnregisterServer());
         return UnregisterAppId();
     case HostAction::RegServer:
-        KRVN_RETURN_IF_FAILED(RegisterAppId(false));
+        KRVN_RETURN_IF_FAILED(m_installer.Uninstall());
+        KRVN_RETURN_IF_FAILED(RegisterAppId(false, {}));
         return RegisterServer();
     case HostAction::AutoStart:
-        return m_installer.ConfigureBootStart() ? S_OK : E_FAIL;
+        return m_installer.ConfigureBootStart();
     default:
-        KRVN_RETURN_IF_FAILED(RegisterAppId(true));
-        return RegisterServer();
+        return RegisterAsService();
     }
 }
 
-HRESULT CTolvaneModule::RegisterAppId(bool asService) {
+// The service keeps its boot settings across the new installation. Once the
+// old one is gone, a failure leaves what -UnregServer leaves: half an
+// installation would name a service that is not there, whether or not an
+// installer's rollback follows.
+HRESULT CTolvaneModule::RegisterAsService() {
+    BootSettings kept;
+    KRVN_RETURN_IF_FAILED(m_installer.Uninstall(&kept));
+    HRESULT hr = RegisterAppId(true, kept);
+    if (SUCCEEDED(hr)) {
+        hr = RegisterServer();
+    }
+    if (FAILED(hr)) {
+        // The first failure is the one to report.
+        static_cast<void>(Register(HostAction::UnregServer));
+    }
+    return hr;
+}
+
+HRESULT CTolvaneModule::RegisterAppId(bool asService, const BootSettings& kept) {
     try {
-        if (!m_installer.Uninstall()) {
-            return E_FAIL;
-        }
         if (!asService) {
             KRVN_RETURN_IF_FAILED(m_registrar.RegisterAppId());
             return m_registrar.DeleteLocalService();
         }
         const std::wstring modulePath = KRVN::com::Registrar::ModulePath();
         return RegisterServiceAppId(m_registrar, m_serviceName, [&]() -> HRESULT {
-            if (!m_installer.Install(modulePath)) {
-                return E_FAIL;
-            }
+            KRVN_RETURN_IF_FAILED(m_installer.Install(modulePath, kept));
             return EventLog::RegisterSource(m_serviceName, modulePath);
         });
     }
@@ -82,9 +101,7 @@ HRESULT CTolvaneModule::RegisterAppId(bool asService) {
 }
 
 HRESULT CTolvaneModule::UnregisterAppId() {
-    if (!m_installer.Uninstall()) {
-        return E_FAIL;
-    }
+    KRVN_RETURN_IF_FAILED(m_installer.Uninstall());
     KRVN_RETURN_IF_FAILED(m_registrar.DeleteLocalService());
     KRVN_RETURN_IF_FAILED(EventLog::UnregisterSource(m_serviceName));
     return m_registrar.UnregisterAppId();
@@ -147,6 +164,7 @@ HRESULT CTolvaneModule::PreMessageLoop() {
     }
     KRVN_RETURN_IF_FAILED(StartAlarmManager());
     KRVN_RETURN_IF_FAILED(InitializeComSecurity());
+    KRVN_RETURN_IF_FAILED(DisableComExceptionHandling());
     const HRESULT hr = RegisterClassObjects();
     if (FAILED(hr)) {
         m_classObjects.RevokeAll();
@@ -245,11 +263,25 @@ void CTolvaneModule::OnStop() {
 void CTolvaneModule::Stopping() {
     // The service stops even when ending the watcher or the desktop program
     // failed.
+    AlarmManager& manager = AlarmManager::Instance();
     try {
-        AlarmManager::Instance().Shutdown();
+        manager.Shutdown();
     } catch (...) {
     }
+    // A pass under way finishes and its events are written before the
+    // process may end; the service manager hears of the progress.
+    const ULONGLONG giveUp = ::GetTickCount64() + kFinishPassesMs;
     m_status.ReportPending(SERVICE_STOP_PENDING, kStopWaitHintMs);
+    while (!manager.FinishPasses(kStopProgressMs) && ::GetTickCount64() < giveUp) {
+        m_status.ReportPending(SERVICE_STOP_PENDING, kStopWaitHintMs);
+    }
+}
+
+// Written at once, not queued: the process ends right after.
+void CTolvaneModule::ImpersonationNotEnded(DWORD error) {
+    g_module->m_log.Report({EventType::Error,
+                            MSG_IMPERSONATION_NOT_ENDED,
+                            {std::to_wstring(error), SystemErrorText(error)}});
 }
 
 void WINAPI CTolvaneModule::ServiceMainEntry(DWORD, LPWSTR*) {

@@ -6,6 +6,8 @@
 // boot and restart after a failure), runs under the service manager when its
 // AppID names a local service and as a plain local server otherwise, and
 // starts the alarm manager before any client can reach a class object.
+// COM's handling of faults in methods is off, so a fault ends the process
+// and the service manager restarts it.
 
 #include <windows.h>
 
@@ -17,8 +19,10 @@
 
 #include "com/class_objects.h"
 #include "com/registrar.h"
+#include "service/alarm_manager.h"
 #include "service/command_line.h"
 #include "service/event_log.h"
+#include "service/process_failure_outputs.h"
 #include "service/service_installer.h"
 #include "service/service_status.h"
 #include "service/shutdown_monitor.h"
@@ -37,6 +41,10 @@ public:
     // desktop program has gone, may take before the next report.
     static constexpr DWORD kStartWaitHintMs = 10000;
     static constexpr DWORD kStopWaitHintMs = 10000;
+    // A stop waits this long at most for alarm passes under way (their
+    // bound and some slack), reporting its progress at this pace.
+    static constexpr DWORD kFinishPassesMs = AlarmManager::kAlarmPassBoundMs + 5000;
+    static constexpr DWORD kStopProgressMs = 1000;
 
     // There is one module per process: the service manager's callbacks find it.
     CTolvaneModule();
@@ -52,9 +60,12 @@ public:
 private:
     // The registration switches.
     HRESULT Register(HostAction action);
-    // Removes the service, writes the AppID entries and, for a service, the
-    // LocalService value, the installation and the event source.
-    HRESULT RegisterAppId(bool asService);
+    // The switch "Service": all of it, or what "UnregServer" leaves.
+    HRESULT RegisterAsService();
+    // Writes the AppID entries and, for a service, the LocalService value,
+    // the installation (with the boot settings kept from the service it
+    // replaces) and the event source.
+    HRESULT RegisterAppId(bool asService, const BootSettings& kept);
     HRESULT UnregisterAppId();
     HRESULT RegisterServer();
 
@@ -72,14 +83,19 @@ private:
     void Handler(DWORD control);
     void OnStop();
     // The stop's work, on the service thread after its loop: the manager's
-    // Shutdown (port watcher, desktop program).
+    // Shutdown (port watcher, desktop program), then the passes under way
+    // and their events.
     void Stopping();
 
+    // A worker that could not stop impersonating: the event log hears of
+    // it before the process ends (connections/impersonation_end.h).
+    static void ImpersonationNotEnded(DWORD error);
     static void WINAPI ServiceMainEntry(DWORD argc, LPWSTR* argv);
     static void WINAPI HandlerEntry(DWORD control);
 
     const std::wstring m_serviceName;
     EventLog m_log;
+    ProcessFailureOutputs m_failureOutputs;
     ServiceInstaller m_installer;
     KRVN::com::Registrar m_registrar;
     KRVN::com::ClassObjects m_classObjects;

@@ -6,12 +6,6 @@ int CComboBox::AddString(const std::wstring& text) {
     return static_cast<int>(Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str())));
 }
 
-int CComboBox::FindString(int after, const std::wstring& prefix) const {
-    const auto found = static_cast<int>(
-        Send(CB_FINDSTRING, static_cast<WPARAM>(after), reinterpret_cast<LPARAM>(prefix.c_str())));
-    return found == CB_ERR ? -1 : found;
-}
-
 int CComboBox::GetCurSel() const {
     return static_cast<int>(Send(CB_GETCURSEL, 0, 0));
 }

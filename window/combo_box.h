@@ -15,9 +15,6 @@ public:
 
     // Returns the entry's index in the (possibly sorted) list, or a CB_ERR value.
     int AddString(const std::wstring& text);
-    // Prefix search, letter case ignored, starting after entry `after` and
-    // continuing from the top; -1 when nothing matches.
-    int FindString(int after, const std::wstring& prefix) const;
     int GetCurSel() const;
     void SetCurSel(int index);
     // The entry's text, empty for a bad index.

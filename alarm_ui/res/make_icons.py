@@ -60,16 +60,20 @@ APP = [
 TOWER_OK = "polyline 146,182 172,208 214,154"
 TOWER_BAD = "line 152,152 208,208 line 208,152 152,208"
 
+# The small-icon size at 100, 125, 150 and 200 %: tray and list pictures are
+# drawn at each, so none is scaled by the system.
+SMALL = (16, 20, 24, 32)
+
 # resource id -> (file name, picture, sizes, colour depths)
 ICONS = {
     128: ("alarm.ico", APP, (48, 32, 16), (8, 32)),
-    1014: ("server_unreachable.ico", tower("#d32f2f", TOWER_BAD), (16,), (8, 32)),
-    1015: ("server_reachable.ico", tower("#2e9d3a", TOWER_OK), (16,), (8, 32)),
-    201: ("state_all_connected.ico", disc("#2e9d3a", "#17521f", CHECK), (16,), (8,)),
-    202: ("state_some_connected.ico", disc("#f2a900", "#8a5a00", BANG), (16,), (8,)),
-    203: ("state_none_connected.ico", disc("#d32f2f", "#7a1515", CROSS), (16,), (8,)),
-    205: ("state_no_servers.ico", disc("#8c939b", "#4a5058", BAR), (16,), (8,)),
-    32514: ("state_unknown.ico", disc("#2f6fd3", "#163a75", QUERY), (16,), (8,)),
+    1014: ("server_unreachable.ico", tower("#d32f2f", TOWER_BAD), SMALL, (8, 32)),
+    1015: ("server_reachable.ico", tower("#2e9d3a", TOWER_OK), SMALL, (8, 32)),
+    201: ("state_all_connected.ico", disc("#2e9d3a", "#17521f", CHECK), SMALL, (8,)),
+    202: ("state_some_connected.ico", disc("#f2a900", "#8a5a00", BANG), SMALL, (8,)),
+    203: ("state_none_connected.ico", disc("#d32f2f", "#7a1515", CROSS), SMALL, (8,)),
+    205: ("state_no_servers.ico", disc("#8c939b", "#4a5058", BAR), SMALL, (8,)),
+    32514: ("state_unknown.ico", disc("#2f6fd3", "#163a75", QUERY), SMALL, (8,)),
 }
 
 

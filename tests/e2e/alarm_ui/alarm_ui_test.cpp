@@ -1,10 +1,12 @@
 // The shipped Alarm.exe against the running Tolvane service: what its
 // settings dialog lists, how its tray icon follows a lost disk server, its
 // single-instance rule and exit codes, adding and deleting servers, the
-// red-button test with the virtual button and the port it assigns, and the
-// tray menu's alarm and settings commands.
+// red-button test with the virtual button (on a port above COM9 that the
+// machine lists) and the port it assigns, the tray menu's alarm and
+// settings commands, and closing at the service's request.
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <string>
@@ -13,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include "alarm_ui/resource.h"
+#include "common/unique_handle.h"
+#include "contract/desktop_program.h"
 #include "tests/e2e/alarm_ui/alarm_process.h"
 #include "tests/e2e/alarm_ui/remote_controls.h"
 #include "tests/e2e/alarm_ui/screen_icon.h"
@@ -85,6 +89,48 @@ enum MenuEntry { kSendAlarm = 1, kSettings = 2, kExit = 3 };
                    reinterpret_cast<LPARAM>(ports));
     return ::testing::AssertionSuccess();
 }
+
+// The entries of the test dialog's port list, in the order it shows them.
+std::vector<std::wstring> PortEntries(HWND test) {
+    const HWND ports = ::GetDlgItem(test, IDC_CHECK_PORTS);
+    std::vector<std::wstring> entries;
+    const auto count = ::SendMessageW(ports, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count && i < 256; ++i) {
+        wchar_t text[64] = {};
+        ::SendMessageW(ports, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+        entries.push_back(text);
+    }
+    return entries;
+}
+
+// A serial port that the machine lists under HARDWARE\DEVICEMAP\SERIALCOMM
+// while it lives, as a driver publishes its port.
+class ListedSerialPort {
+public:
+    explicit ListedSerialPort(const std::wstring& port) {
+        ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSerialComm, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                          m_key.put(), nullptr);
+        m_listed = m_key &&
+                   ::RegSetValueExW(
+                       m_key.get(), kDevice, 0, REG_SZ, reinterpret_cast<const BYTE*>(port.c_str()),
+                       static_cast<DWORD>((port.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    }
+    ~ListedSerialPort() {
+        if (m_listed) {
+            ::RegDeleteValueW(m_key.get(), kDevice);
+        }
+    }
+    ListedSerialPort(const ListedSerialPort&) = delete;
+    ListedSerialPort& operator=(const ListedSerialPort&) = delete;
+
+    bool Listed() const noexcept { return m_listed; }
+
+private:
+    static constexpr wchar_t kSerialComm[] = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
+    static constexpr wchar_t kDevice[] = L"\\Device\\KrvnVirtualButton";
+    KRVN::unique_hkey m_key;
+    bool m_listed = false;
+};
 
 // The unmounts and remote alarms in a substitute server's log.
 std::vector<LogEvent> AlarmEvents(const SubstituteServerProcess& disks) {
@@ -430,6 +476,84 @@ TEST_F(AlarmUiTest, ButtonTestAppliesTheChosenPortAndCancelKeepsTheServicesOne) 
     DWORD exitCode = 42;
     CloseAndExit(settings, &exitCode);
     EXPECT_EQ(exitCode, 0u);
+}
+
+TEST_F(AlarmUiTest, ButtonTestFindsAPortAboveComNineThatTheMachineListsAndSeesItsPresses) {
+    const ListedSerialPort listed(VirtualButton::Port());
+    ASSERT_TRUE(listed.Listed());
+    SetConnectCheckDelay(kQuietCheckDelaySeconds);
+    // The service watches another port (one that does not exist).
+    SetComPortSetting(L"COM3");
+    ASSERT_TRUE(Install());
+    const HWND settings = StartAlarm();
+    ASSERT_NE(settings, nullptr);
+    const HWND test = OpenButtonTest(settings);
+    ASSERT_NE(test, nullptr);
+
+    const std::vector<std::wstring> entries = PortEntries(test);
+    const auto button = std::find(entries.begin(), entries.end(), VirtualButton::Port());
+    ASSERT_NE(button, entries.end()) << testing::PrintToString(entries);
+    const auto com4 = std::find(entries.begin(), entries.end(), L"COM4");
+    EXPECT_LT(com4, button) << "numeric order: " << testing::PrintToString(entries);
+
+    // Whatever raised DTR before, the dialog's own worker must raise it now:
+    // the button shows no press without it.
+    ASSERT_TRUE(VirtualButton::ForgetDtr());
+    ASSERT_TRUE(ChoosePort(test, static_cast<int>(button - entries.begin()),
+                           VirtualButton::Port().c_str()));
+    ASSERT_TRUE(ui::WaitFor([] { return VirtualButton::DtrRaised(); }, kWaitMs))
+        << "the dialog raised no DTR on " << testing::PrintToString(VirtualButton::Port());
+    Pause(VirtualButton::kSettleMs); // its wait on the port begins
+
+    const HWND responses = ::GetDlgItem(test, IDC_CHECK_RESPONSES);
+    const auto pressed = [&] {
+        const auto lines = ui::ListBoxLines(responses);
+        return std::count(lines.begin(), lines.end(), std::wstring(L"Отклик получен"));
+    };
+    ASSERT_TRUE(VirtualButton::Press());
+    EXPECT_TRUE(ui::WaitFor([&] { return pressed() >= 1; }, kWaitMs))
+        << testing::PrintToString(ui::ListBoxLines(responses));
+    Pause(kLineSettleMs);
+    ASSERT_TRUE(VirtualButton::Release());
+    EXPECT_TRUE(ui::WaitFor([&] { return pressed() >= 2; }, kWaitMs))
+        << testing::PrintToString(ui::ListBoxLines(responses));
+    Screenshot(L"e2e_button_test_com12");
+
+    ui::Click(test, IDCANCEL);
+    ASSERT_TRUE(ui::WaitUntilGone(test));
+    EXPECT_EQ(m_client.ComPort(), L"COM3");
+    DWORD exitCode = 42;
+    CloseAndExit(settings, &exitCode);
+    EXPECT_EQ(exitCode, 0u);
+}
+
+TEST_F(AlarmUiTest, TheServicesCloseRequestEndsItAsExitDoesWithADialogOpen) {
+    // Made before Alarm.exe starts, as the service makes it when it starts.
+    KRVN::unique_hlocal descriptor;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        KRVN::contract::kDesktopCloseEventSddl, SDDL_REVISION_1,
+        reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()), nullptr));
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor.get(), FALSE};
+    const KRVN::unique_handle closeRequest(
+        ::CreateEventW(&attributes, TRUE, FALSE, KRVN::contract::kDesktopCloseEventName));
+    ASSERT_TRUE(closeRequest);
+    // The event outlives this test while the service holds it.
+    const auto unset = KRVN::scope_exit([&] { ::ResetEvent(closeRequest.get()); });
+
+    ASSERT_TRUE(Install());
+    const HWND settings = StartAlarm();
+    ASSERT_NE(settings, nullptr);
+    EXPECT_TRUE(IconShown(IDI_NO_SERVERS));
+    const HWND test = OpenButtonTest(settings);
+    ASSERT_NE(test, nullptr);
+
+    ASSERT_TRUE(::SetEvent(closeRequest.get()));
+    DWORD exitCode = 42;
+    // Well within the few seconds the service gives it.
+    ASSERT_TRUE(m_alarm.WaitForExit(3000, &exitCode)) << "still running";
+    EXPECT_EQ(exitCode, 0u) << "ended by itself, not killed";
+    EXPECT_EQ(::FindWindowW(nullptr, L"ShellIconHiddenWindow"), nullptr);
+    EXPECT_FALSE(IconOnScreen(KRVN_ALARM_PATH, IDI_NO_SERVERS, kTaskbarBand));
 }
 
 TEST_F(AlarmUiTest, TheMenusAlarmReachesEveryServer) {

@@ -376,6 +376,15 @@ TEST_F(FaultTest, OnlyADisconnectionDropsAFailingSink) {
     krvn_test::QuietFor(1000);
     EXPECT_EQ(0u, disk.Events("unmount").size());
 
+    // A failure COM gives (a fault in the call, access refused, a client
+    // stopping) is no taking: the press raises the alarm, and the living
+    // client keeps its sink.
+    const auto faulting = KRVN::com::ComObject<FailingSink>::Make(RPC_E_SERVERFAULT);
+    ASSERT_EQ(S_OK, m_client.Communications()->Advise(faulting.get()));
+    EXPECT_TRUE(PressReaches({&disk})) << "a press the client's COM failed";
+    EXPECT_TRUE(PressReaches({&disk}));
+    EXPECT_EQ(2, faulting->Calls());
+
     const auto gone =
         KRVN::com::ComObject<FailingSink>::Make(HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE));
     ASSERT_EQ(S_OK, m_client.Communications()->Advise(gone.get()));

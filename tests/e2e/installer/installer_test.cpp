@@ -1,10 +1,17 @@
 // The package out of process, in a Wine prefix that the fixture makes new for
 // each run: msiexec installs it, a script client uses the installed service,
-// a newer build upgrades it and msiexec removes it. What each step left is
-// read with Wine's reg.exe, the service manager and the file system.
+// another build of the same version and then a newer build upgrade it, and
+// msiexec removes it; an installation whose switch fails ends and leaves
+// nothing. What each step left is read with Wine's reg.exe, the service
+// manager, Windows Installer's product list and the file system.
 
 #include <windows.h>
 
+#include <msi.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -20,7 +27,13 @@ namespace krvn_e2e {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::StartsWith;
+
+// The package's upgrade code (installer/QuendorAlarm.wxs).
+constexpr wchar_t kUpgradeCode[] = L"{5BCA5103-8FD3-42EA-A3ED-5A29D6ADD59B}";
+// msiexec's own bound in these tests; a hung switch would hold it for ever.
+constexpr DWORD kMsiexecBoundMs = 120000;
 
 constexpr char kServiceKey[] = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\Tolvane";
 constexpr char kEventSourceKey[] =
@@ -60,13 +73,21 @@ RegistryValues Values(const std::string& key) {
     return found == listing.end() ? RegistryValues() : found->second;
 }
 
+std::string ReadText(const std::wstring& path) {
+    std::ifstream file(path.c_str(), std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    // msiexec writes its log in UTF-16 on Windows and in ANSI under Wine.
+    text.erase(std::remove(text.begin(), text.end(), '\0'), text.end());
+    return text;
+}
+
 bool Exists(const std::string& path) {
     return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 ::testing::AssertionResult Msiexec(const std::wstring& action, const char* package) {
-    const ProgramResult run =
-        RunProgram(L"msiexec.exe " + action + L" \"" + DosPath(package) + L"\" /qn", 120000);
+    const ProgramResult run = RunProgram(
+        L"msiexec.exe " + action + L" \"" + DosPath(package) + L"\" /qn", kMsiexecBoundMs);
     if (!run.finished || run.exitCode != 0) {
         return ::testing::AssertionFailure()
                << "msiexec " << std::string(action.begin(), action.end()) << " ended with "
@@ -74,6 +95,17 @@ bool Exists(const std::string& path) {
                << run.output;
     }
     return ::testing::AssertionSuccess();
+}
+
+// The installed products of this package, whatever their build.
+int InstalledBuilds() {
+    int count = 0;
+    wchar_t product[39];
+    while (::MsiEnumRelatedProductsW(kUpgradeCode, 0, static_cast<DWORD>(count), product) ==
+           ERROR_SUCCESS) {
+        ++count;
+    }
+    return count;
 }
 
 void ExpectInstalled() {
@@ -117,6 +149,7 @@ void ExpectOnlySettingsLeft(const RegistryValues& settings) {
 TEST(Package, InstallsUpgradesAndRemovesKeepingOnlyTheServerList) {
     ASSERT_TRUE(Msiexec(L"/i", KRVN_PACKAGE));
     ExpectInstalled();
+    EXPECT_EQ(1, InstalledBuilds());
 
     // A server that nothing answers, and a red-button port.
     std::vector<std::string> lines;
@@ -129,8 +162,26 @@ TEST(Package, InstallsUpgradesAndRemovesKeepingOnlyTheServerList) {
     ASSERT_EQ(1u, settings.count("ServerConfig"));
     ASSERT_EQ((RegistryValue{"REG_SZ", "COM5"}), settings.at("COM"));
 
+    // Reinstalling by hand, as the troubleshooting advice says, keeps the
+    // automatic start (Wine keeps the start type, not the failure actions).
+    const ProgramResult reinstall =
+        RunProgram(krvn_test::Wide(Quoted(InstallFolder() + "\\Tolvane.exe")) + L" -Service");
+    ASSERT_TRUE(reinstall.finished);
+    EXPECT_EQ(0u, reinstall.exitCode) << reinstall.output;
+    ExpectInstalled();
+
+    // Another build of the same version replaces the installed one.
+    ASSERT_TRUE(Msiexec(L"/i", KRVN_SAME_VERSION_PACKAGE));
+    ExpectInstalled();
+    EXPECT_EQ(1, InstalledBuilds()) << "two builds side by side";
+    EXPECT_EQ(settings, Values(kSettingsKey));
+    ASSERT_TRUE(RunScript(L"wait-state 2 20 list", lines));
+    EXPECT_THAT(lines, ElementsAre("state 2", "count 1", StartsWith("item 0 127.0.0.9 9 "),
+                                   StartsWith("each 127.0.0.9 9 ")));
+
     ASSERT_TRUE(Msiexec(L"/i", KRVN_NEXT_PACKAGE));
     ExpectInstalled();
+    EXPECT_EQ(1, InstalledBuilds());
     EXPECT_EQ(settings, Values(kSettingsKey));
     // The upgraded service reads the list back.
     ASSERT_TRUE(RunScript(L"wait-state 2 20 list", lines));
@@ -139,6 +190,36 @@ TEST(Package, InstallsUpgradesAndRemovesKeepingOnlyTheServerList) {
 
     ASSERT_TRUE(Msiexec(L"/x", KRVN_NEXT_PACKAGE));
     ExpectOnlySettingsLeft(settings);
+    EXPECT_EQ(0, InstalledBuilds());
+}
+
+// The service manager refuses a second service whose display name is
+// "Tolvane", so -Service fails for real: the installation must end, say why
+// and leave nothing of the package behind.
+TEST(Package, AnInstallationWhoseSwitchFailsEndsAndLeavesNothing) {
+    const RegistryValues settings = Values(kSettingsKey);
+    const ProgramResult block =
+        RunProgram(L"sc.exe create TolvaneBlocker binpath= C:\\windows\\system32\\cmd.exe "
+                   L"displayname= Tolvane");
+    ASSERT_EQ(0u, block.exitCode) << block.output;
+
+    const std::wstring log = DosPath(Env("KRVN_TEST_OUTPUT") + "/e2e_installer_failed.log");
+    const ProgramResult run =
+        RunProgram(L"msiexec.exe /i \"" + DosPath(KRVN_PACKAGE) + L"\" /qn /l*v \"" + log + L"\"",
+                   kMsiexecBoundMs);
+    EXPECT_TRUE(run.finished) << "msiexec still ran after " << kMsiexecBoundMs << " ms";
+    EXPECT_NE(0u, run.exitCode);
+    // Tolvane's own words on the standard error it shares with msiexec; the
+    // log names the action that failed (on Windows also its exit code,
+    // HRESULT_FROM_WIN32(1078)).
+    EXPECT_THAT(run.output, HasSubstr("Tolvane: Could not start service (error 1078"));
+    EXPECT_THAT(ReadText(log), HasSubstr("RegisterService"));
+
+    ExpectOnlySettingsLeft(settings);
+    EXPECT_EQ(0, InstalledBuilds());
+
+    const ProgramResult unblock = RunProgram(L"sc.exe delete TolvaneBlocker");
+    EXPECT_EQ(0u, unblock.exitCode) << unblock.output;
 }
 
 } // namespace

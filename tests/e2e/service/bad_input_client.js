@@ -18,6 +18,13 @@ attempt("password", function () { server.Password = "pw" + zero + "junk"; });
 attempt("remove", function () { servers.Remove(listed + zero + "junk"); });
 attempt("port", function () { alarm.ComPort = zero + "COM7"; });
 attempt("rename", function () { servers.Item(listed).Address = other.toUpperCase(); });
+attempt("address-cr", function () { server.Address = "srv\rforged"; });
+attempt("address-lf", function () { server.Address = "srv\nforged"; });
+attempt("address-tab", function () { server.Address = "srv\tforged"; });
+attempt("address-256", function () { server.Address = new Array(257).join("a"); });
+attempt("address-255", function () { server.Address = new Array(256).join("a"); });
+attempt("state", function () { servers.Item(listed).StateCode = 0; });
+attempt("own-state", function () { server.StateCode = 0; });
 WScript.Echo("port " + alarm.ComPort);
 for (var each = new Enumerator(servers); !each.atEnd(); each.moveNext()) {
     WScript.Echo("each " + each.item().Address);

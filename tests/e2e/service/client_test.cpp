@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include "com/bstr.h"
 #include "com/com_object.h"
+#include "com/dispatch_impl.h"
+#include "com/interface_map.h"
 #include "tests/e2e/service/button_service_test.h"
 #include "tests/e2e/service/change_icon_recorder.h"
 #include "tests/e2e/service/disk_server.h"
@@ -233,6 +236,48 @@ TEST_F(ServiceClientTest, APressUnmountsEveryServerReachableOnesFirst) {
     for (const LogEvent& open : disks.Events("RemoteOpen")) {
         EXPECT_EQ("secret", open.Field("password"));
     }
+}
+
+// A client's own server object: the service reads it through COM to make
+// its copy.
+class ClientsServer : public KRVN::com::DispatchImpl<IQNServer> {
+public:
+    using Interfaces = KRVN::com::InterfaceMap<KRVN::com::Entry<IQNServer>,
+                                               KRVN::com::Entry<IDispatch, IQNServer>>;
+
+    explicit ClientsServer(const wchar_t* address) : m_address(address) {}
+
+    HRESULT STDMETHODCALLTYPE get_Address(BSTR* value) override { return m_address.copy_to(value); }
+    HRESULT STDMETHODCALLTYPE put_Address(BSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Password(BSTR* value) override {
+        return KRVN::unique_bstr(kPassword).copy_to(value);
+    }
+    HRESULT STDMETHODCALLTYPE put_Password(BSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Port(ULONG* value) override {
+        *value = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_Port(ULONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_StateCode(LONG* value) override {
+        *value = -1;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_StateCode(LONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SendAlarm() override { return E_NOTIMPL; }
+
+private:
+    const KRVN::unique_bstr m_address;
+};
+
+TEST_F(ServiceClientTest, AnAddressWithControlCharactersIsNeitherAddedNorTried) {
+    ASSERT_TRUE(Install());
+    for (const wchar_t* address : {L"srv\r\nforged", L"srv\tforged"}) {
+        const auto server = KRVN::com::ComObject<ClientsServer>::Make(address);
+        EXPECT_EQ(E_INVALIDARG, m_client.Servers()->Add(server.get()));
+        EXPECT_EQ(E_INVALIDARG, m_client.Servers()->TryConnect(server.get()));
+    }
+    EXPECT_EQ(0, m_client.Count());
+    EXPECT_EQ(REG_NONE, ReadServerListSetting().type);
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "common/unique_handle.h"
 #include "contract/TolvaneLib.h"
 #include "service/command_line.h"
 #include "tests/e2e/service/program_run.h"
@@ -185,6 +186,26 @@ TEST_F(ServiceHost, ServiceSwitchInstallsTheServiceAndRegistersExactlyTheContrac
 
     // Removing what is not there is no failure.
     EXPECT_TRUE(Tolvane(L"-UnregServer"));
+}
+
+// Another program (the Services console, a monitor) holds the installed
+// service open: its deletion only marks it, and the reinstallation waits for
+// the old entry to go instead of failing on it.
+TEST_F(ServiceHost, ReinstallingWaitsForAServiceOthersStillHoldOpen) {
+    ASSERT_TRUE(Tolvane(L"-Service"));
+    const KRVN::unique_schandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    KRVN::unique_schandle held(::OpenServiceW(manager.get(), L"Tolvane", SERVICE_QUERY_STATUS));
+    ASSERT_TRUE(held);
+    std::thread letGo([&held] {
+        ::Sleep(2000);
+        held.reset();
+    });
+    const ProgramResult again = RunTolvane(L"-Service");
+    letGo.join();
+    ASSERT_TRUE(again.finished);
+    EXPECT_EQ(0u, again.exitCode) << again.output;
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), ServiceState());
+    ExpectRegistered("Tolvane");
 }
 
 TEST_F(ServiceHost, SwitchWordsMatchInAnyLetterCase) {

@@ -14,6 +14,7 @@
 #include "tests/e2e/service/button_service_test.h"
 #include "tests/e2e/service/disk_server.h"
 #include "tests/e2e/service/program_run.h"
+#include "tests/support/scripted_alarm_server.h"
 #include "tests/support/substitute_server_process.h"
 #include "tests/support/wait.h"
 
@@ -101,6 +102,25 @@ TEST_F(PortRetryTest, APortThatNeverOpensLeavesTheServiceAnsweringWithoutAlarm) 
         krvn_test::QuietFor(kRetryMs);
     }
     EXPECT_TRUE(m_disk.Events("unmount").empty()) << m_disk.LogText();
+}
+
+// A stop that comes while a press's pass is still sending waits for the
+// pass: the order of a server that answers slowly is not lost with the
+// process.
+TEST_F(PortRetryTest, AStopDuringAPressFinishesThePassFirst) {
+    krvn_test::ScriptedAlarmServer slow;
+    ASSERT_TRUE(slow.Start("127.0.0.3"));
+    ASSERT_TRUE(InstallWatching(kQuietCheckDelaySeconds));
+    ASSERT_EQ(0, m_client.TryConnect({L"127.0.0.3", L"secret", slow.Port()}));
+    // It restarts and answers the next handshake after three seconds.
+    slow.SetScript({3000, "yes", "", 0});
+    slow.CloseConnections();
+
+    ASSERT_TRUE(VirtualButton::Press());
+    krvn_test::PauseFor(500);
+    m_client.Disconnect();
+    EXPECT_TRUE(StopService());
+    EXPECT_TRUE(slow.WaitForOrders(1, 2000)) << "the stop ended the pass";
 }
 
 } // namespace

@@ -68,11 +68,15 @@ TEST_F(ScriptClient, BadInputChangesNothingAndJScriptEnumerates) {
     std::vector<std::string> lines;
     ASSERT_TRUE(RunScript(L"add keep.test pw 0 add other.test pw 0 port COM5", lines));
     ASSERT_TRUE(RunScriptFile(KRVN_BAD_INPUT_CLIENT, L"keep.test other.test", lines));
-    // E_INVALIDARG for strings with a zero inside; E_ACCESSDENIED for a new
-    // address of a listed server.
-    EXPECT_THAT(lines, ElementsAre("address 80070057", "password 80070057", "remove 80070057",
-                                   "port 80070057", "rename 80070005", "port COM5",
-                                   "each keep.test", "each other.test", "count 2"));
+    // E_INVALIDARG for strings with a zero inside and for addresses with
+    // control characters or beyond 255 characters; E_ACCESSDENIED for a new
+    // address of a listed server and for its state, which is the service's.
+    EXPECT_THAT(lines,
+                ElementsAre("address 80070057", "password 80070057", "remove 80070057",
+                            "port 80070057", "rename 80070005", "address-cr 80070057",
+                            "address-lf 80070057", "address-tab 80070057", "address-256 80070057",
+                            "address-255 accepted", "state 80070005", "own-state accepted",
+                            "port COM5", "each keep.test", "each other.test", "count 2"));
 }
 
 // This process's token with Administrators for deny only: a standard user.

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <thread>
 
 #include "alarm_ui/error_text.h"
@@ -49,6 +50,19 @@ protected:
                        reinterpret_cast<LPARAM>(ports));
     }
 
+    // The port list's entries, in the order it shows them.
+    static std::vector<std::wstring> Entries(HWND dialog) {
+        const HWND ports = ::GetDlgItem(dialog, IDC_CHECK_PORTS);
+        std::vector<std::wstring> entries;
+        const auto count = ::SendMessageW(ports, CB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; ++i) {
+            wchar_t text[64] = {};
+            ::SendMessageW(ports, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+            entries.push_back(text);
+        }
+        return entries;
+    }
+
     static std::vector<std::wstring> Lines(HWND dialog) {
         return ui::ListBoxLines(::GetDlgItem(dialog, IDC_CHECK_RESPONSES));
     }
@@ -75,7 +89,7 @@ TEST_F(CheckRedButtonTest, ListsEveryPressAndWhyAPortCannotBeWatched) {
                   (std::vector<std::wstring>{L"Advise", L"SetSendRedButtonCallback 1"}));
 
         ASSERT_TRUE(fake_port::WaitUntilWatching());
-        EXPECT_EQ(fake_port::Opened(), std::vector<std::wstring>{L"COM2"});
+        EXPECT_EQ(fake_port::Opened(), std::vector<std::wstring>{L"\\\\.\\COM2"});
         fake_port::Press();
         EXPECT_TRUE(WaitForLines(dialog, {pressed}));
         KRVN::com_ptr<IRedButtonEvents> sink = service.state.redButtonSink;
@@ -188,9 +202,22 @@ TEST_F(CheckRedButtonTest, APortThatCouldNotBeOpenedIsAppliedOnlyAfterAYes) {
     EXPECT_EQ(0, std::count(calls.begin(), calls.end(), L"put_ComPort COM3"));
 }
 
-TEST_F(CheckRedButtonTest, TheServicePortIsFoundByPrefixIgnoringCase) {
+TEST_F(CheckRedButtonTest, EveryPortOfTheMachineIsListedOnceInNumericOrder) {
+    fake_port::SetMachinePorts({L"COM12", L"com3", L"COM10", L"CNCA0", L"COM2", L"Com12"});
+    RunSettings([&](DWORD thread, HWND settings) {
+        const HWND dialog = OpenTest(thread, settings);
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(Entries(dialog), (std::vector<std::wstring>{L"COM1", L"COM2", L"COM3", L"COM4",
+                                                              L"COM10", L"COM12", L"CNCA0"}));
+        ui::Click(dialog, IDCANCEL);
+        ASSERT_TRUE(ui::WaitUntilGone(dialog));
+    });
+}
+
+TEST_F(CheckRedButtonTest, TheServicePortSelectsOnlyItsOwnEntryIgnoringCase) {
+    fake_port::SetMachinePorts({L"COM12"});
     const std::pair<std::wstring, std::wstring> cases[] = {
-        {L"com3", L"COM3"}, {L"COM9", L""}, {L"", L""}};
+        {L"com3", L"COM3"}, {L"COM1", L"COM1"}, {L"com12", L"COM12"}, {L"COM9", L""}, {L"", L""}};
     for (const auto& [servicePort, selected] : cases) {
         Port(servicePort);
         fake_port::FailIn(L"CreateFile", ERROR_ACCESS_DENIED);
@@ -203,7 +230,52 @@ TEST_F(CheckRedButtonTest, TheServicePortIsFoundByPrefixIgnoringCase) {
         });
     }
     // An empty port is never opened; a port the service holds ends quietly.
-    EXPECT_EQ(fake_port::Opened(), (std::vector<std::wstring>{L"com3", L"COM9"}));
+    EXPECT_EQ(fake_port::Opened(), (std::vector<std::wstring>{L"\\\\.\\com3", L"\\\\.\\COM1",
+                                                              L"\\\\.\\com12", L"\\\\.\\COM9"}));
+}
+
+TEST_F(CheckRedButtonTest, APortIsOpenedAloneByItsDevicePathWithDtrRaised) {
+    fake_port::SetMachinePorts({L"COM12"});
+    RunSettings([&](DWORD thread, HWND settings) {
+        const HWND dialog = OpenTest(thread, settings);
+        ASSERT_NE(dialog, nullptr);
+        Select(dialog, L"COM12");
+        ASSERT_TRUE(ui::WaitFor([] { return fake_port::Opens().size() == 2; }));
+        ASSERT_TRUE(fake_port::WaitUntilWatching());
+        const fake_port::Open open = fake_port::Opens().back();
+        EXPECT_EQ(open.name, L"\\\\.\\COM12");
+        EXPECT_EQ(open.share, 0u) << "a communications device is opened for exclusive access";
+        EXPECT_EQ(open.access, static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE));
+        EXPECT_EQ(open.creation, static_cast<DWORD>(OPEN_EXISTING));
+        EXPECT_EQ(open.flags & FILE_FLAG_OVERLAPPED, static_cast<DWORD>(FILE_FLAG_OVERLAPPED));
+        EXPECT_FALSE(open.templateFile);
+
+        // DTR raised, the rest of the driver's control block kept.
+        const std::optional<DCB> written = fake_port::WrittenControlBlock();
+        ASSERT_TRUE(written.has_value()) << "SetCommState not called";
+        DCB expected = fake_port::DriverControlBlock();
+        expected.fDtrControl = DTR_CONTROL_ENABLE;
+        EXPECT_EQ(std::memcmp(&*written, &expected, sizeof(DCB)), 0)
+            << "DTR " << written->fDtrControl << ", baud " << written->BaudRate;
+
+        // The event mask counts once the wait's result is taken; a wait that
+        // fails is no press.
+        fake_port::Press();
+        EXPECT_TRUE(WaitForLines(dialog, {L"Отклик получен"}));
+        ASSERT_TRUE(fake_port::WaitUntilWatching());
+        fake_port::FailPendingWait(ERROR_BAD_COMMAND);
+        EXPECT_TRUE(WaitForLines(
+            dialog, {L"Отклик получен", FunctionFailed(L"WaitCommEvent", 22, L"0x16")}));
+
+        fake_port::FailIn(L"GetCommState", ERROR_GEN_FAILURE);
+        Select(dialog, L"COM3");
+        EXPECT_TRUE(WaitForLines(dialog, {FunctionFailed(L"GetCommState", 31, L"0x1f")}));
+        fake_port::FailIn(L"SetCommState", ERROR_INVALID_PARAMETER);
+        Select(dialog, L"COM4");
+        EXPECT_TRUE(WaitForLines(dialog, {FunctionFailed(L"SetCommState", 87, L"0x57")}));
+        ui::Click(dialog, IDCANCEL);
+        ASSERT_TRUE(ui::WaitUntilGone(dialog));
+    });
 }
 
 TEST_F(CheckRedButtonTest, ARealPortThatDoesNotExistIsNamed) {

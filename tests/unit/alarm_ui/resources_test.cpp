@@ -56,6 +56,8 @@ TEST_F(ResourcesTest, StringTableHoldsTheTextsByteForByte) {
         {148, L"Не могу создать COM объект '%s'.\n"},
         {149, L"Задайте порт."},
         {150, L"Порт %s не удалось открыть при проверке. Всё равно назначить его красной кнопке?"},
+        {151, L"Изменять настройки могут только администраторы. Перезапустить программу с правами "
+              L"администратора?"},
         {205, L"сигнал «тревога»"},
         {206, L"Потеряна связь с сервером:"},
         {207, L"Потеряна связь с серверами:"},
@@ -68,8 +70,10 @@ TEST_F(ResourcesTest, StringTableHoldsTheTextsByteForByte) {
 
 TEST_F(ResourcesTest, IconsComeInTheirSizesAndColourDepths) {
     using Entries = std::vector<std::pair<int, int>>; // size, bits per pixel
-    const Entries trayIcon = {{16, 8}};
-    const Entries listIcon = {{16, 8}, {16, 32}};
+    // The small-icon size at 100, 125, 150 and 200 %, each drawn, none scaled.
+    const Entries trayIcon = {{16, 8}, {20, 8}, {24, 8}, {32, 8}};
+    const Entries listIcon = {{16, 8},  {20, 8},  {24, 8},  {32, 8},
+                              {16, 32}, {20, 32}, {24, 32}, {32, 32}};
     const std::map<UINT, Entries> icons = {
         {128, {{48, 8}, {32, 8}, {16, 8}, {48, 32}, {32, 32}, {16, 32}}},
         {1014, listIcon},
@@ -143,6 +147,18 @@ TEST_F(ResourcesTest, VersionAndManifest) {
     const std::string text(reinterpret_cast<const char*>(manifest), size);
     EXPECT_NE(text.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
               std::string::npos);
+    // Per-monitor DPI awareness, in the namespaces that define each setting.
+    EXPECT_NE(text.find("<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/"
+                        "WindowsSettings\">PerMonitorV2, PerMonitor</dpiAwareness>"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/"
+                        "WindowsSettings\">true/pm</dpiAware>"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("<asmv3:windowsSettings>"), std::string::npos) << text;
+    EXPECT_NE(text.find("xmlns:asmv3=\"urn:schemas-microsoft-com:asm.v3\""), std::string::npos)
+        << text;
 }
 
 // One control of a dialog template.
@@ -250,7 +266,7 @@ TEST_F(ResourcesTest, DialogsHaveTheirLayoutInDialogUnits) {
         {202, 2, L"Button", L"&Отмена", 103, 163, 50, 14, 0},
         {207, -1, L"Static", L"&Выбирете COM порт для подключения \"красной кнопки\" :", 7, 12, 201,
          12, 0},
-        {207, 1000, L"ComboBox", L"", 209, 10, 43, 56, CBS_DROPDOWN | CBS_SORT | WS_VSCROLL},
+        {207, 1000, L"ComboBox", L"", 209, 10, 43, 56, CBS_DROPDOWN | WS_VSCROLL},
         {207, -1, L"Button", L"", 7, 30, 270, 127, BS_GROUPBOX},
         {207, -1, L"Static",
          L"Нажмите на \"красную кнопку\". Отклик должен появиться в окне расположеном ниже этого "
@@ -302,6 +318,13 @@ TEST_F(ResourcesTest, DialogsHaveTheirLayoutInDialogUnits) {
         EXPECT_EQ(found.cy, control.cy) << where;
         EXPECT_EQ(found.style & control.style, control.style) << where;
         EXPECT_EQ((found.style & WS_VISIBLE) == 0, control.hidden) << where;
+    }
+    // The port list keeps the program's order (a sorting combo box would
+    // put COM12 before COM2).
+    for (const Control& control : templates[207].controls) {
+        if (control.id == IDC_CHECK_PORTS) {
+            EXPECT_EQ(control.style & CBS_SORT, 0u);
+        }
     }
     EXPECT_EQ(templates[201].controls.size(), 9u);
     EXPECT_EQ(templates[202].controls.size(), 14u);

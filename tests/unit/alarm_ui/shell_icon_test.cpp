@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -18,11 +19,23 @@ struct Record {
 
 std::vector<Record> records;
 ShellIcon* watched = nullptr;
+// How many more icon additions the shell refuses.
+int refusedAdds = 0;
 
 BOOL WINAPI RecordNotify(DWORD message, PNOTIFYICONDATAW data) {
     records.push_back(
         {message, *data, watched ? watched->IconId() : WORD(0), ::GetCurrentThreadId()});
+    if (message == NIM_ADD && refusedAdds > 0) {
+        --refusedAdds;
+        return FALSE;
+    }
     return TRUE;
+}
+
+size_t Count(DWORD message) {
+    return static_cast<size_t>(
+        std::count_if(records.begin(), records.end(),
+                      [message](const Record& r) { return r.message == message; }));
 }
 
 // Handles this thread's messages until the condition holds.
@@ -248,6 +261,18 @@ TEST_F(ShellIconTest, MenuRaisesTheAlarmOpensOneSettingsDialogAndEnds) {
     EXPECT_EQ(records.back().message, static_cast<DWORD>(NIM_DELETE));
     EXPECT_FALSE(icon->IsShown());
     EXPECT_FALSE(::IsWindow(hidden));
+}
+
+// A shell busy at logon may refuse the icon: it is asked again until it
+// takes it, and then no more.
+TEST_F(ShellIconTest, AnIconTheShellRefusedIsAskedForAgain) {
+    refusedAdds = 2;
+    Init();
+    EXPECT_TRUE(
+        PumpUntil([] { return Count(NIM_ADD) >= 3; }, 3 * ShellIcon::kAddRetryMs + ui::kWaitMs));
+    PumpUntil([] { return false; }, ShellIcon::kAddRetryMs + 500);
+    EXPECT_EQ(3u, Count(NIM_ADD));
+    refusedAdds = 0;
 }
 
 TEST_F(ShellIconTest, ReportsRacingWithTheIconsLifeLandSafely) {

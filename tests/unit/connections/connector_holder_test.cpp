@@ -9,6 +9,7 @@
 
 #include "config/counted_ptr.h"
 #include "connections/connector_holder.h"
+#include "tests/support/scripted_alarm_server.h"
 #include "tests/support/substitute_server_process.h"
 #include "tests/support/wait.h"
 #include "tests/unit/connections/refusing_port.h"
@@ -96,6 +97,28 @@ TEST_F(ConnectorHolderTest, BothTransportsFailingGiveTheSocketsCode) {
     EXPECT_EQ(WSAECONNREFUSED, holder.Check());
     // Never connected: the socket send fails at once, then RPC finds nobody.
     EXPECT_EQ(WSAENOTSOCK, holder.SendAlarm());
+}
+
+// A server whose TCP worked comes back taking connections but never
+// answering the handshake: the order must not spend its whole bound on the
+// reconnection before RPC, which reaches the server, is tried.
+TEST_F(ConnectorHolderTest, AnOrderWhoseReconnectionHangsGoesOverRpcWithinItsBound) {
+    ASSERT_TRUE(m_server.Start(L"--rpc --password secret"));
+    ScriptedAlarmServer tcp;
+    ASSERT_TRUE(tcp.Start("127.0.0.1"));
+    const auto object = MakeServerObject(L"127.0.0.1", L"secret", tcp.Port());
+    ConnectorHolder holder(object.get());
+    ASSERT_EQ(0, holder.Check());
+    tcp.SetScript({0, "", "", 0});
+    tcp.CloseConnections();
+    ASSERT_TRUE(WaitUntil([&] { return !holder.SocketTransport().IsConnected(); }));
+
+    const ULONGLONG began = ::GetTickCount64();
+    AlarmTransport transport = AlarmTransport::Tcp;
+    EXPECT_EQ(0, holder.SendAlarm(&transport, DeadlineAfter(10000)));
+    EXPECT_LT(::GetTickCount64() - began, ConnectorHolder::kRpcHeadStartMs + 3000);
+    EXPECT_EQ(AlarmTransport::TcpThenRpc, transport);
+    EXPECT_EQ(1u, m_server.Events("RemoteAlarm").size());
 }
 
 TEST_F(ConnectorHolderTest, PortChangesTakeEffectAtTheNextProbe) {

@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "com/bstr.h"
 #include "common/unique_handle.h"
+#include "connections/impersonation_end.h"
 #include "connections/rpc_connector.h"
 #include "connections/worker_pool.h"
 #include "tests/support/substitute_server_process.h"
@@ -162,6 +164,32 @@ TEST_F(RpcConnectorTest, ImpersonationIsUndoneOnTheCallingThread) {
     KRVN::unique_handle token;
     EXPECT_FALSE(::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()));
     EXPECT_EQ(static_cast<DWORD>(ERROR_NO_TOKEN), ::GetLastError());
+}
+
+// What a worker did when it could not stop impersonating, in order.
+std::vector<std::string> g_steps;
+
+BOOL WINAPI RevertFails() {
+    // The worker really reverts, so the program goes on as itself.
+    ::RevertToSelf();
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+TEST_F(RpcConnectorTest, AWorkerThatCannotStopImpersonatingReportsAndEndsTheProcess) {
+    g_steps.clear();
+    SetImpersonationFailureReport(
+        [](DWORD error) { g_steps.push_back("report " + std::to_string(error)); });
+    SetImpersonationEndCalls(
+        {&RevertFails, [](DWORD error) { g_steps.push_back("end " + std::to_string(error)); }});
+    const auto restore = KRVN::scope_exit([] {
+        SetImpersonationEndCalls({});
+        SetImpersonationFailureReport(nullptr);
+    });
+    // Without a server the operation fails early; the revert comes all the same.
+    RpcConnector connector(m_object.get());
+    EXPECT_TRUE(IsUnreachable(connector.Connect()));
+    EXPECT_EQ((std::vector<std::string>{"report 5", "end 5"}), g_steps);
 }
 
 TEST_F(RpcConnectorTest, ProbeAndAlarmOverlapOnOneConnector) {

@@ -10,6 +10,7 @@
 #include "com/bstr.h"
 #include "connections/socket_connector.h"
 #include "connections/unique_socket.h"
+#include "tests/support/scripted_alarm_server.h"
 #include "tests/support/substitute_server_process.h"
 #include "tests/support/wait.h"
 #include "tests/unit/connections/test_environment.h"
@@ -241,8 +242,8 @@ TEST_F(SocketConnectorTest, SilentServerFailsTheProbeAfterTheBoundedWait) {
     const ULONGLONG started = ::GetTickCount64();
     EXPECT_EQ(SocketConnector::kPasswordRefused, connector.Connect());
     const ULONGLONG elapsedMs = ::GetTickCount64() - started;
-    EXPECT_GE(elapsedMs, SocketConnector::kReplyWaitSeconds * 1000 - 500);
-    EXPECT_LT(elapsedMs, SocketConnector::kReplyWaitSeconds * 1000 + 5000);
+    EXPECT_GE(elapsedMs, SocketConnector::kReplyWaitMs - 500);
+    EXPECT_LT(elapsedMs, SocketConnector::kReplyWaitMs + 5000);
     EXPECT_FALSE(connector.IsConnected());
 }
 
@@ -255,6 +256,43 @@ TEST_F(SocketConnectorTest, SettingsAreReadAtEveryConnect) {
     const KRVN::unique_bstr password(L"secret");
     object->put_Password(password.get());
     EXPECT_EQ(0, connector.Connect());
+}
+
+// A server that went away (a reboot, a restart) and came back: the checker's
+// attempt while it was away failed, and the next order still takes a new
+// connection instead of leaving it to an RPC the server may not have.
+TEST_F(SocketConnectorTest, AServerThatComesBackGetsTheOrderOverANewConnection) {
+    StartServer(L"");
+    const std::wstring port = std::to_wstring(m_server.Port());
+    SocketConnector connector(m_object.get());
+    ASSERT_EQ(0, connector.Connect());
+    ASSERT_TRUE(m_server.Stop());
+    ASSERT_TRUE(WaitUntilDisconnected(connector));
+    EXPECT_EQ(WSAECONNREFUSED, connector.Connect());
+
+    SubstituteServerProcess again;
+    ASSERT_TRUE(again.Start(L"--listen 127.0.0.1:" + port + L" --password secret"));
+    EXPECT_EQ(0, connector.SendAlarm());
+    EXPECT_TRUE(again.WaitForEvents("unmount", 1));
+}
+
+// A server that says more after its "yes" (a line end in a write of its own)
+// and later ends the connection: what it said must not hide the end, or the
+// order would go into a closed connection and be lost.
+TEST(SocketConnectorWordsTest, WordsAfterTheHandshakeDoNotHideTheServersClose) {
+    ScriptedAlarmServer server;
+    ASSERT_TRUE(server.Start("127.0.0.1"));
+    server.SetScript({0, "yes", "\r\n", 100});
+    const auto object = MakeServerObject(L"127.0.0.1", L"secret", server.Port());
+    SocketConnector connector(object.get());
+    ASSERT_EQ(0, connector.Connect());
+    PauseFor(400);
+    server.CloseConnections();
+    // Whether or not the watcher has seen the end yet, the order must arrive.
+    PauseFor(100);
+    EXPECT_EQ(0, connector.SendAlarm());
+    EXPECT_TRUE(server.WaitForOrders(1, 5000));
+    EXPECT_EQ(2u, server.Connections());
 }
 
 } // namespace

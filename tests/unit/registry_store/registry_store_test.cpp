@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
+
+#include <algorithm>
 #include <iterator>
 
 #include "config/alarm_key_security.h"
@@ -38,6 +41,35 @@ Bytes LegacyList() {
 }
 
 const std::vector<ServerFields> kLegacyServers = {{L"srv1", L"p1", 0}, {L"srv2", L"", 0}};
+
+bool KeyExists(const std::wstring& key) {
+    KRVN::unique_hkey handle;
+    return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, handle.put()) ==
+           ERROR_SUCCESS;
+}
+
+// What ProtectAlarmKey hands SetNamedSecurityInfoW, which then runs as asked.
+struct DaclCall {
+    std::wstring object;
+    SE_OBJECT_TYPE type;
+    SECURITY_INFORMATION info;
+    bool daclAlone;
+    std::wstring dacl;
+};
+std::vector<DaclCall> g_daclCalls;
+
+DWORD WINAPI RecordDacl(LPWSTR object, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner,
+                        PSID group, PACL dacl, PACL sacl) {
+    SECURITY_DESCRIPTOR descriptor;
+    ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    ::SetSecurityDescriptorDacl(&descriptor, TRUE, dacl, FALSE);
+    KRVN::unique_hlocal_string text;
+    ::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+        &descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, text.put(), nullptr);
+    g_daclCalls.push_back(
+        {object, type, info, dacl && !owner && !group && !sacl, text ? text.get() : L""});
+    return ::SetNamedSecurityInfoW(object, type, info, owner, group, dacl, sacl);
+}
 
 using ServerListTest = RegistryTest;
 
@@ -77,9 +109,45 @@ TEST_F(ServerListTest, OnlySystemAndAdministratorsMayOpenTheKey) {
     EXPECT_EQ(EmptyServerListImage(), ReadStored(kMainKey, L"ServerConfig").data);
 }
 
+TEST_F(ServerListTest, EveryKeyBelowTheSettingsKeyHoldsOnlyWhatItInherits) {
+    // Left open to users by the earlier layout; one of them protected, which
+    // a propagating set of the key above would pass over.
+    WriteValue(kLegacyPortKey, L"COM", REG_SZ, Utf16(std::wstring(L"COM3\0", 5)));
+    WriteValue(kLegacyListKey, L"ServerConfig", REG_BINARY, LegacyList());
+    SetDacl(kLegacyPortKey, L"D:P(A;OICI;KA;;;BU)(A;OICI;KA;;;WD)");
+    SetDacl(kLegacyListKey, L"D:(A;;KA;;;BU)(A;;KA;;;WD)");
+    g_daclCalls.clear();
+    ASSERT_EQ(S_OK, KRVN::ProtectAlarmKey(&RecordDacl));
+
+    const std::wstring machine = L"MACHINE\\";
+    std::vector<std::wstring> handed;
+    for (const DaclCall& call : g_daclCalls) {
+        const std::wstring key = call.object.substr(machine.size());
+        SCOPED_TRACE(call.object);
+        EXPECT_EQ(machine, call.object.substr(0, machine.size()));
+        const std::wstring parent = key.substr(0, key.rfind(L'\\'));
+        EXPECT_TRUE(parent == kMainKey ||
+                    std::find(handed.begin(), handed.end(), parent) != handed.end());
+        EXPECT_EQ(SE_REGISTRY_KEY, call.type);
+        EXPECT_EQ(static_cast<SECURITY_INFORMATION>(DACL_SECURITY_INFORMATION |
+                                                    UNPROTECTED_DACL_SECURITY_INFORMATION),
+                  call.info);
+        EXPECT_TRUE(call.daclAlone);
+        EXPECT_EQ(L"D:(A;OICIID;KA;;;SY)(A;OICIID;KA;;;BA)", call.dacl);
+        handed.push_back(key);
+    }
+    const std::wstring plugins = std::wstring(kMainKey) + L"\\Plugins";
+    std::vector<std::wstring> expected = {plugins, plugins + L"\\QNNotifier", kLegacyListKey,
+                                          plugins + L"\\RBEvents", kLegacyPortKey};
+    std::sort(handed.begin(), handed.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, handed);
+}
+
 TEST_F(ServerListTest, PasswordsAndPortsAreStoredAsText) {
     // A password with a NUL inside.
-    const KRVN::ServerRecord nulPassword{L"gamma", std::wstring(L"ab\0cd", 5), 0xFFFFFFFF};
+    const KRVN::ServerRecord nulPassword{L"gamma", SecretWString(std::wstring(L"ab\0cd", 5)),
+                                         0xFFFFFFFF};
     ASSERT_EQ(S_OK, Save({NewServer(L"alpha", L"", 0), NewServer(L"beta", nullptr, 7),
                           NewServer(nullptr, L"pw", 1), nulPassword}));
 
@@ -142,6 +210,21 @@ TEST_F(ServerListTest, LegacyListMovesToTheCurrentImage) {
     ServerRecordList again;
     ASSERT_EQ(S_OK, KRVN::LoadServerList(again));
     EXPECT_EQ(kLegacyServers, FieldsOf(again));
+}
+
+TEST_F(ServerListTest, MovedLegacyKeysGoUnlessTheyHoldMore) {
+    WriteValue(kLegacyListKey, L"ServerConfig", REG_BINARY, LegacyList());
+    WriteValue(kLegacyPortKey, L"COM", REG_SZ, Utf16(std::wstring(L"COM3\0", 5)));
+    WriteValue(kLegacyPortKey, L"Other", REG_DWORD, Words({1}));
+    ServerRecordList servers;
+    ASSERT_EQ(S_OK, KRVN::LoadServerList(servers));
+    EXPECT_FALSE(KeyExists(std::wstring(kMainKey) + L"\\Plugins\\QNNotifier"));
+    EXPECT_TRUE(KeyExists(kLegacyPortKey));
+
+    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kLegacyPortKey, L"Other"));
+    ASSERT_EQ(S_OK, KRVN::SaveComPort(L"COM4"));
+    EXPECT_FALSE(KeyExists(std::wstring(kMainKey) + L"\\Plugins"));
+    EXPECT_EQ(Utf16(std::wstring(L"COM4\0", 5)), ReadStored(kMainKey, L"COM").data);
 }
 
 TEST_F(ServerListTest, FailedSaveOfAMovedListKeepsTheLegacyList) {
@@ -227,25 +310,29 @@ TEST_F(ServerListTest, MalformedLegacyListLeavesTheCurrentOneAlone) {
 
 using ComPortTest = RegistryTest;
 
+bool AnyName(const std::wstring&, const std::wstring&) {
+    return true;
+}
+
 TEST_F(ComPortTest, NameInThePluginKeyMovesAndWins) {
-    EXPECT_EQ(L"", KRVN::LoadComPort());
+    EXPECT_EQ(L"", KRVN::LoadComPort(AnyName));
     WriteValue(kLegacyPortKey, L"COM", REG_SZ, Utf16(std::wstring(L"COM3\0", 5)));
-    EXPECT_EQ(L"COM3", KRVN::LoadComPort());
+    EXPECT_EQ(L"COM3", KRVN::LoadComPort(AnyName));
     EXPECT_EQ(static_cast<LONG>(ERROR_FILE_NOT_FOUND), ReadStored(kLegacyPortKey, L"COM").status);
     const StoredValue moved = ReadStored(kMainKey, L"COM");
     EXPECT_EQ(static_cast<DWORD>(REG_SZ), moved.type);
     EXPECT_EQ(Utf16(std::wstring(L"COM3\0", 5)), moved.data);
 
     WriteValue(kLegacyPortKey, L"COM", REG_SZ, Utf16(std::wstring(L"COM4\0", 5)));
-    EXPECT_EQ(L"COM4", KRVN::LoadComPort());
+    EXPECT_EQ(L"COM4", KRVN::LoadComPort(AnyName));
     EXPECT_EQ(Utf16(std::wstring(L"COM4\0", 5)), ReadStored(kMainKey, L"COM").data);
-    EXPECT_EQ(L"COM4", KRVN::LoadComPort());
+    EXPECT_EQ(L"COM4", KRVN::LoadComPort(AnyName));
 }
 
 TEST_F(ComPortTest, SavedNameReadsBackExactly) {
     ASSERT_EQ(S_OK, KRVN::SaveComPort(L"COM12"));
     EXPECT_EQ(Utf16(std::wstring(L"COM12\0", 6)), ReadStored(kMainKey, L"COM").data);
-    const std::wstring name = KRVN::LoadComPort();
+    const std::wstring name = KRVN::LoadComPort(AnyName);
     EXPECT_EQ(L"COM12", name);
     EXPECT_EQ(5u, name.size());
 }
@@ -254,11 +341,11 @@ TEST_F(ComPortTest, FailedMoveKeepsThePluginName) {
     WriteValue(kLegacyPortKey, L"COM", REG_SZ, Utf16(std::wstring(L"COM5\0", 5)));
     {
         DenySetValue denied(kMainKey);
-        EXPECT_EQ(L"COM5", KRVN::LoadComPort());
+        EXPECT_EQ(L"COM5", KRVN::LoadComPort(AnyName));
         EXPECT_EQ(static_cast<LONG>(ERROR_SUCCESS), ReadStored(kLegacyPortKey, L"COM").status);
         EXPECT_EQ(static_cast<HRESULT>(0x80070005), KRVN::SaveComPort(L"COM6"));
     }
-    EXPECT_EQ(L"COM5", KRVN::LoadComPort());
+    EXPECT_EQ(L"COM5", KRVN::LoadComPort(AnyName));
     EXPECT_EQ(static_cast<LONG>(ERROR_FILE_NOT_FOUND), ReadStored(kLegacyPortKey, L"COM").status);
 }
 

@@ -135,13 +135,13 @@ void PrintTo(const ServerFields& server, std::ostream* out) {
 }
 
 KRVN::ServerRecord NewServer(const wchar_t* address, const wchar_t* password, ULONG port) {
-    return {address ? address : L"", password ? password : L"", port};
+    return {address ? address : L"", SecretWString(std::wstring(password ? password : L"")), port};
 }
 
 std::vector<ServerFields> FieldsOf(const KRVN::ServerRecordList& servers) {
     std::vector<ServerFields> fields;
     for (const KRVN::ServerRecord& server : servers)
-        fields.push_back({server.address, server.password, server.port});
+        fields.push_back({server.address, server.password.Text(), server.port});
     return fields;
 }
 

@@ -7,9 +7,13 @@
 #include <winsock2.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <future>
 #include <string>
 #include <vector>
 
+#include "common/unique_handle.h"
 #include "service/alarm_manager.h"
 #include "service/com_port_waiter.h"
 #include "tests/unit/connections/refusing_port.h"
@@ -328,6 +332,37 @@ TEST_F(CheckerRestartTest, RemovingAnUnlistedAddressStillRestartsTheChecker) {
     const auto calls = m_sink->Calls();
     EXPECT_EQ(AllDisconnected, calls[1].state);
     EXPECT_EQ(L"127.0.0.51\n", calls[1].addresses);
+}
+
+// A client stuck in its handler holds no list edit or refresh, and gets the
+// reports it missed once it returns; a client whose handler calls back into
+// the service is served.
+TEST_F(CheckerRestartTest, AStuckOrReentrantClientHoldsNothingUp) {
+    const KRVN::unique_event release = KRVN::unique_event::create(true, false);
+    m_sink->DuringCall([&] { ::WaitForSingleObject(release.get(), 30000); });
+    m_manager.RestartChecker();
+    ASSERT_TRUE(m_sink->WaitForCalls(2));
+    auto edits = std::async(std::launch::async, [&] {
+        m_manager.RemoveServer(L"127.0.0.51");
+        m_manager.RestartChecker();
+    });
+    const bool returned = edits.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    release.SetEvent();
+    EXPECT_TRUE(returned) << "a list edit waited for the client";
+    edits.wait();
+    ASSERT_TRUE(m_sink->WaitForCalls(3));
+    EXPECT_EQ(NoneConnect, m_sink->Calls().back().state);
+
+    std::atomic<int> handled{0};
+    m_sink->DuringCall([&] {
+        if (handled++ == 0) {
+            m_manager.RestartChecker();
+        }
+    });
+    const size_t before = m_sink->CallCount();
+    m_manager.RestartChecker();
+    // The restart's own report, then the one of the restart made inside it.
+    EXPECT_TRUE(m_sink->WaitForCalls(before + 2));
 }
 
 TEST_F(CheckerRestartTest, ARemovedServerIsNeverReportedLost) {

@@ -1,6 +1,6 @@
 // What the package's boot settings ask of the service manager, seen through
-// the seam of its two calls: Wine takes failure actions and keeps none of
-// them, so the request is all there is to check.
+// the seam of its calls: Wine takes failure actions and keeps none of them,
+// so the request is all there is to check.
 
 #include <windows.h>
 
@@ -9,62 +9,58 @@
 #include <gtest/gtest.h>
 
 #include "service/boot_start.h"
+#include "tests/unit/service/fake_service_config.h"
 
 namespace krvn_test {
 namespace {
 
-// Records what each call asks for; refuses the call numbered refuseAt
-// (counted from 1; 0 refuses none).
-class RecordingTarget : public ServiceConfigTarget {
-public:
-    explicit RecordingTarget(int refuseAt = 0) : m_refuseAt(refuseAt) {}
-
-    bool SetStartType(DWORD startType) override {
-        startTypes.push_back(startType);
-        return Answer();
-    }
-
-    bool SetInfo(DWORD level, void* info) override {
-        levels.push_back(level);
-        if (level == SERVICE_CONFIG_FAILURE_ACTIONS) {
-            const auto* failure = static_cast<const SERVICE_FAILURE_ACTIONSW*>(info);
-            actions.assign(failure->lpsaActions, failure->lpsaActions + failure->cActions);
-            resetSeconds = failure->dwResetPeriod;
-        }
-        return Answer();
-    }
-
-    std::vector<DWORD> startTypes;
-    std::vector<DWORD> levels;
-    std::vector<SC_ACTION> actions;
-    DWORD resetSeconds = 0;
-
-private:
-    bool Answer() { return ++m_calls != m_refuseAt; }
-
-    int m_refuseAt;
-    int m_calls = 0;
-};
-
 TEST(BootStartTest, StartsAtBootAndEveryFailureRestartsTheServiceWithinAMinute) {
-    RecordingTarget target;
-    ASSERT_TRUE(ApplyBootStart(target));
-    EXPECT_EQ(std::vector<DWORD>{SERVICE_AUTO_START}, target.startTypes);
-    EXPECT_EQ(std::vector<DWORD>{SERVICE_CONFIG_FAILURE_ACTIONS}, target.levels);
+    FakeServiceConfig service;
+    ASSERT_TRUE(ApplyBootStart(service));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), service.startType);
     // The last action also stands for every later failure.
-    ASSERT_FALSE(target.actions.empty());
-    for (const SC_ACTION& action : target.actions) {
+    ASSERT_FALSE(service.actions.empty());
+    for (const SC_ACTION& action : service.actions) {
         EXPECT_EQ(SC_ACTION_RESTART, action.Type);
         EXPECT_LE(action.Delay, 60000u);
     }
-    EXPECT_LE(target.actions.front().Delay, 10000u) << "the button is unwatched meanwhile";
-    EXPECT_GT(target.resetSeconds, 0u) << "old failures are forgotten";
+    EXPECT_LE(service.actions.front().Delay, 10000u) << "the button is unwatched meanwhile";
+    EXPECT_GT(service.resetSeconds, 0u) << "old failures are forgotten";
+}
+
+// A start that fails ends with SERVICE_STOPPED and an error code, which
+// counts as a failure only with the flag; the flag counts only for a service
+// that already has failure actions.
+TEST(BootStartTest, AStopWithAnErrorAlsoRestartsTheService) {
+    FakeServiceConfig service;
+    ASSERT_TRUE(ApplyBootStart(service));
+    EXPECT_TRUE(service.actionsOnNonCrashFailures);
+    std::vector<DWORD> levels;
+    for (const FakeServiceConfig::Call& call : service.calls) {
+        if (call.name == "SetInfo") {
+            levels.push_back(call.level);
+        }
+    }
+    EXPECT_EQ(
+        (std::vector<DWORD>{SERVICE_CONFIG_FAILURE_ACTIONS, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG}),
+        levels);
+}
+
+// Before Windows Vista, and under Wine, the manager has no flag: the switch
+// still gives the service its boot start and crash restarts.
+TEST(BootStartTest, AManagerWithoutTheFlagIsNoFailure) {
+    FakeServiceConfig service;
+    service.keepsFailureActions = false;
+    EXPECT_TRUE(ApplyBootStart(service));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), service.startType);
 }
 
 TEST(BootStartTest, AnyRefusedCallFailsTheSwitch) {
-    for (int refused = 1; refused <= 2; ++refused) {
-        RecordingTarget target(refused);
-        EXPECT_FALSE(ApplyBootStart(target)) << "call " << refused;
+    for (int refused = 1; refused <= 3; ++refused) {
+        FakeServiceConfig service;
+        service.refuseAt = refused;
+        EXPECT_FALSE(ApplyBootStart(service)) << "call " << refused;
+        EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), ::GetLastError()) << "call " << refused;
     }
 }
 

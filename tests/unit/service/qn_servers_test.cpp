@@ -468,6 +468,38 @@ TEST_F(GuardedConfigurationTest, AdministratorsOnlyKeepsOthersFromChangesAndPass
     EXPECT_EQ(S_OK, listed->put_Port(7));
 }
 
+// The button test keeps presses from raising the alarm: under the setting
+// it is an administrator's; anyone may end it. Its start and end are
+// recorded.
+TEST_F(GuardedConfigurationTest, AdministratorsOnlyKeepsOthersFromStartingAButtonTest) {
+    SetAdminOnly(1);
+    m_manager.Start(m_reporter);
+    const auto links =
+        KRVN::com::ComObject<QNAlarm>::Make(m_manager).query<IEstablishCommunications>();
+    const auto sink = MakeRedButtonRecorder();
+    EXPECT_EQ(E_ACCESSDENIED, links->Advise(sink.get()));
+    EXPECT_EQ(E_ACCESSDENIED, links->SetSendRedButtonCallback(1));
+    SetCallerSource(&Administrator);
+    EXPECT_EQ(S_OK, links->Advise(sink.get()));
+    EXPECT_EQ(S_OK, links->SetSendRedButtonCallback(1));
+    SetCallerSource(&OrdinaryUser);
+    EXPECT_EQ(S_OK, links->Unadvise());
+
+    // Only the administrator's test began, and it ended (the events keep
+    // their order).
+    std::vector<DWORD> ids;
+    ASSERT_TRUE(WaitUntil([&] {
+        ids.clear();
+        for (const Event& event : m_reporter.Events()) {
+            if (event.id == MSG_BUTTON_TEST_BEGAN || event.id == MSG_BUTTON_TEST_ENDED) {
+                ids.push_back(event.id);
+            }
+        }
+        return !ids.empty() && ids.back() == MSG_BUTTON_TEST_ENDED;
+    }));
+    EXPECT_EQ((std::vector<DWORD>{MSG_BUTTON_TEST_BEGAN, MSG_BUTTON_TEST_ENDED}), ids);
+}
+
 TEST_F(QNServersTest, PortNamesOtherThanSerialDevicesAreRefused) {
     m_manager.Start(m_reporter);
     const auto alarm = KRVN::com::ComObject<QNAlarm>::Make(m_manager).query<IQNAlarm>();

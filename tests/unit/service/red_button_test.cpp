@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <new>
 #include <set>
 #include <string>
 #include <vector>
@@ -366,6 +367,36 @@ TEST_F(RedButtonTest, ShutdownStopsTheWatcherAndEndsOnlyTheDesktopProgramOfItsOw
     Click();
     QuietFor(kQuietMs);
     EXPECT_TRUE(m_servers.Events("unmount").empty());
+}
+
+// A failure on the press's way (here: the alarm pass could not be had) is
+// reported, and the watcher goes on: the next press raises the alarm.
+TEST(RedButtonWatcher, AFailureOnThePressPathIsReportedAndTheWatcherGoesOn) {
+    SetButton(false);
+    ASSERT_TRUE(VirtualButton::ForgetDtr());
+    std::atomic<int> presses{0};
+    RecordingReporter reporter({MSG_THREAD_FAULT});
+    const KRVN::CountedPtr<ComPortWaiter> watcher(new ComPortWaiter(
+        VirtualButton::Port(),
+        [&](const AlarmSource&) {
+            if (presses++ == 0) {
+                throw std::bad_alloc();
+            }
+        },
+        reporter));
+    watcher->Start(nullptr, 0, false);
+    ASSERT_TRUE(VirtualButton::WaitForDtr(10000));
+    ASSERT_TRUE(WaitUntil([&] { return watcher->IsWaitingOnPort(); }, 10000));
+
+    SetButton(true);
+    ASSERT_TRUE(reporter.WaitForCalls(1, 5000));
+    EXPECT_EQ((std::vector<std::wstring>{L"red-button watcher", L"0x8007000e"}),
+              reporter.Events()[0].inserts);
+    ASSERT_TRUE(WaitUntil([&] { return watcher->IsWaitingOnPort(); }, 5000));
+    SetButton(false);
+    EXPECT_TRUE(WaitUntil([&] { return presses == 2; }, 5000));
+    EXPECT_TRUE(watcher->IsRunning());
+    watcher->Stop(true);
 }
 
 TEST(QNAlarmClass, AnswersItsInterfacesAndRefusesAggregation) {

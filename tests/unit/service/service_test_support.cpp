@@ -79,8 +79,20 @@ void CallRecorder::Recorded(const std::function<void()>& record) {
 }
 
 HRESULT ChangeIconRecorder::ChangeIcon(eConnectState state, BSTR addresses) {
-    Recorded([&] { m_calls.push_back({state, addresses ? std::wstring(addresses) : L"<null>"}); });
+    std::function<void()> during;
+    Recorded([&] {
+        m_calls.push_back({state, addresses ? std::wstring(addresses) : L"<null>"});
+        during = m_during;
+    });
+    if (during) {
+        during();
+    }
     return S_OK;
+}
+
+void ChangeIconRecorder::DuringCall(std::function<void()> handler) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_during = std::move(handler);
 }
 
 std::vector<ChangeIconCall> ChangeIconRecorder::Calls() const {

@@ -65,9 +65,13 @@ public:
 
     HRESULT STDMETHODCALLTYPE ChangeIcon(eConnectState state, BSTR addresses) override;
     std::vector<ChangeIconCall> Calls() const;
+    // What each later call does once it is recorded, as a client's handler
+    // would (block, call the service back).
+    void DuringCall(std::function<void()> handler);
 
 private:
     std::vector<ChangeIconCall> m_calls;
+    std::function<void()> m_during;
 };
 
 class RedButtonRecorder : public IRedButtonEvents, public CallRecorder {
