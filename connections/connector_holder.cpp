@@ -36,14 +36,12 @@ std::int32_t ConnectorHolder::SendAlarm(AlarmTransport* transport, Deadline dead
         return 0;
     }
     taken = AlarmTransport::TcpThenRpc;
-    if (!m_socket->HasWorked()) {
-        const std::int32_t rpc = m_rpc.SendAlarmBy(deadline);
-        return rpc == 0 ? 0 : sent;
-    }
+    // A server whose TCP never worked gets RPC at once, beside the attempt.
+    const DWORD headStartMs = m_socket->HasWorked() ? kRpcHeadStartMs : 0;
     const auto socket = m_socket;
     const auto reconnected =
         WorkerPool::Shared().Run([socket, deadline] { return socket->SendAlarmBy(deadline); });
-    if (reconnected->WaitFor(MsLeft(deadline, kRpcHeadStartMs)) == PendingResult::Wait::Done &&
+    if (reconnected->WaitFor(MsLeft(deadline, headStartMs)) == PendingResult::Wait::Done &&
         reconnected->Result() == 0) {
         taken = AlarmTransport::Tcp;
         return 0;

@@ -7,12 +7,13 @@
 //
 // Check and SendAlarm may run at the same time on two threads.
 //
-// An order that finds no open connection to a server whose TCP worked before
-// reconnects on a worker and, once the reconnection has had kRpcHeadStartMs
-// (or has failed), sends over RPC beside it: a reconnection that hangs can
-// take all of the order's time, and RPC's own bound must still end within it.
-// A server reachable either way gets the order within the deadline; one that
-// takes both gets it twice, which is harmless, where losing it is not.
+// An order that finds no open connection connects on a worker and, once the
+// connection has had kRpcHeadStartMs (at once for a server whose TCP never
+// worked) or has failed, sends over RPC beside it: a connection that hangs
+// can take all of the order's time, and RPC's own bound must still end
+// within it. A server reachable either way gets the order within the
+// deadline; one that takes both gets it twice, which is harmless, where
+// losing it is not.
 
 #include <cstdint>
 #include <functional>

@@ -188,8 +188,8 @@ std::int32_t SocketConnector::SendAlarm() {
 std::int32_t SocketConnector::SendAlarmBy(Deadline deadline) {
     NoticeEnd();
     const std::int32_t code = SendOnOpenConnection();
-    if (code == 0 || !m_worked) {
-        return code;
+    if (code == 0) {
+        return 0;
     }
     {
         // One attempt at a time: a probe's attempt under way may bring the

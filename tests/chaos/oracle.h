@@ -85,6 +85,9 @@ public:
 
 private:
     void CheckArrival(const std::string& what, const OrderFacts& server);
+    // An order reported sent that did not arrive.
+    void SentNotReceived(const std::string& what, const OrderFacts& server,
+                         const std::string& said);
 
     const std::uint64_t m_seed;
     RunLog& m_log;

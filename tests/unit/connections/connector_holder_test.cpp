@@ -95,8 +95,8 @@ TEST_F(ConnectorHolderTest, BothTransportsFailingGiveTheSocketsCode) {
     ConnectorHolder holder(object.get());
 
     EXPECT_EQ(WSAECONNREFUSED, holder.Check());
-    // Never connected: the socket send fails at once, then RPC finds nobody.
-    EXPECT_EQ(WSAENOTSOCK, holder.SendAlarm());
+    // The connection is refused again, and RPC finds nobody.
+    EXPECT_EQ(WSAECONNREFUSED, holder.SendAlarm());
 }
 
 // A server whose TCP worked comes back taking connections but never
