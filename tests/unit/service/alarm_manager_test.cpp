@@ -142,8 +142,8 @@ TEST_F(AlarmManagerTest, AFailedServerFailsThePassButNotTheOthers) {
     EXPECT_EQ((std::vector<std::string>{"good", "good", "wrong"}), opened);
     EXPECT_EQ(2u, AlarmsWithPassword(m_rpc, "good"));
 
-    // Addressed alone, the entry hands back its socket's error.
-    EXPECT_EQ(WSAENOTSOCK, m_manager.SendAlarmTo(L"127.0.0.30"));
+    // Addressed alone, the entry hands back its connection's error.
+    EXPECT_EQ(WSAECONNREFUSED, m_manager.SendAlarmTo(L"127.0.0.30"));
 }
 
 TEST_F(AlarmManagerTest, EmptyListTakesTheAlarmAndUnlistedAddressesAreNotFound) {
@@ -197,6 +197,24 @@ TEST_F(AlarmManagerTest, StartListsTheSavedServersAndWatchesTheSavedPort) {
     EXPECT_EQ(7u, port);
     EXPECT_EQ(3600, started.ConnectCheckDelay());
     EXPECT_EQ(L"COM9", started.GetComPort());
+}
+
+// 0 made the checker spin; a huge value a wait that never ended.
+TEST_F(AlarmManagerTest, AStoredCheckDelayOutsideItsRangeIsTakenAsItsNearerEnd) {
+    const struct {
+        DWORD stored;
+        LONG used;
+    } cases[] = {{0, 1}, {100000, 86400}, {0xFFFFFFFF, 86400}, {86400, 86400}};
+    for (const auto& c : cases) {
+        AlarmRegistry::SetCheckDelay(c.stored);
+        RecordingReporter reporter({MSG_CHECK_DELAY_OUT_OF_RANGE});
+        AlarmManager started;
+        started.Start(reporter);
+        EXPECT_EQ(c.used, started.ConnectCheckDelay()) << c.stored;
+        EXPECT_EQ(c.used == static_cast<LONG>(c.stored) ? 0u : 1u, reporter.CallCount())
+            << c.stored;
+        started.Shutdown();
+    }
 }
 
 TEST_F(AlarmManagerTest, AStopDuringStartUpLeavesThePortUnwatched) {
@@ -271,7 +289,7 @@ TEST_F(AlarmManagerTest, APassReportsItsSourceEachServerAndASummaryWithoutPasswo
     const Event& failed = events[3];
     EXPECT_EQ(EventType::Error, failed.type);
     ASSERT_EQ(6u, failed.inserts.size());
-    EXPECT_EQ(std::to_wstring(WSAENOTSOCK), failed.inserts[4]);
+    EXPECT_EQ(std::to_wstring(WSAECONNREFUSED), failed.inserts[4]);
 
     EXPECT_EQ(EventType::Error, summary.type);
     EXPECT_EQ(MSG_ALARM_FINISHED, summary.id);
