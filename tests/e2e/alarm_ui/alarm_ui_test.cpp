@@ -2,8 +2,9 @@
 // settings dialog lists, how its tray icon follows a lost disk server, its
 // single-instance rule and exit codes, adding and deleting servers, the
 // red-button test with the virtual button (on a port above COM9 that the
-// machine lists) and the port it assigns, the tray menu's alarm and
-// settings commands, and closing at the service's request.
+// machine lists) and the port it assigns, a port an organisation's policy
+// sets, the tray menu's alarm and settings commands, and closing at the
+// service's request.
 
 #include <windows.h>
 #include <sddl.h>
@@ -16,6 +17,7 @@
 
 #include "alarm_ui/resource.h"
 #include "common/unique_handle.h"
+#include "config/setting_names.h"
 #include "contract/desktop_program.h"
 #include "tests/e2e/alarm_ui/alarm_process.h"
 #include "tests/e2e/alarm_ui/remote_controls.h"
@@ -130,6 +132,36 @@ private:
     static constexpr wchar_t kDevice[] = L"\\Device\\KrvnVirtualButton";
     KRVN::unique_hkey m_key;
     bool m_listed = false;
+};
+
+// The red-button port an organisation's policy sets, as Group Policy writes
+// it, until removed or the end of the scope.
+class PolicyPortValue {
+public:
+    explicit PolicyPortValue(const std::wstring& port) {
+        ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, KRVN::kPolicyKeyPath, 0, nullptr, 0, KEY_SET_VALUE,
+                          nullptr, m_key.put(), nullptr);
+        m_set =
+            m_key && ::RegSetValueExW(m_key.get(), KRVN::kComPortValue, 0, REG_SZ,
+                                      reinterpret_cast<const BYTE*>(port.c_str()),
+                                      static_cast<DWORD>((port.size() + 1) * sizeof(wchar_t))) ==
+                         ERROR_SUCCESS;
+    }
+    ~PolicyPortValue() { Remove(); }
+    PolicyPortValue(const PolicyPortValue&) = delete;
+    PolicyPortValue& operator=(const PolicyPortValue&) = delete;
+
+    bool Set() const noexcept { return m_set; }
+    void Remove() {
+        if (m_set) {
+            ::RegDeleteValueW(m_key.get(), KRVN::kComPortValue);
+            m_set = false;
+        }
+    }
+
+private:
+    KRVN::unique_hkey m_key;
+    bool m_set = false;
 };
 
 // The unmounts and remote alarms in a substitute server's log.
@@ -522,6 +554,45 @@ TEST_F(AlarmUiTest, ButtonTestFindsAPortAboveComNineThatTheMachineListsAndSeesIt
     ui::Click(test, IDCANCEL);
     ASSERT_TRUE(ui::WaitUntilGone(test));
     EXPECT_EQ(m_client.ComPort(), L"COM3");
+    DWORD exitCode = 42;
+    CloseAndExit(settings, &exitCode);
+    EXPECT_EQ(exitCode, 0u);
+}
+
+TEST_F(AlarmUiTest, APortSetByPolicyIsShownAsManagedUntilThePolicyGoes) {
+    constexpr wchar_t kManaged[] = L"Задан политикой организации";
+    SetConnectCheckDelay(kQuietCheckDelaySeconds);
+    SetComPortSetting(L"COM5");
+    PolicyPortValue policy(L"COM5");
+    ASSERT_TRUE(policy.Set());
+    ASSERT_TRUE(Install());
+    HWND settings = StartAlarm();
+    ASSERT_NE(settings, nullptr);
+    EXPECT_EQ(ui::Text(settings, IDC_MAIN_PORT_POLICY), kManaged);
+    Screenshot(L"e2e_settings_port_by_policy");
+
+    // The button test still opens; only its "&Применить" is off.
+    HWND test = OpenButtonTest(settings);
+    ASSERT_NE(test, nullptr);
+    EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(test, IDOK)));
+    ui::Click(test, IDCANCEL);
+    ASSERT_TRUE(ui::WaitUntilGone(test));
+
+    // Without the value, the next opening is as it always was.
+    policy.Remove();
+    ui::Click(settings, IDOK);
+    ASSERT_TRUE(ui::WaitUntilGone(settings));
+    ASSERT_TRUE(ChooseFromTheMenu(kSettings));
+    settings = m_alarm.WaitForDialog(kCaption, IDC_MAIN_SERVER_LIST, kWaitMs);
+    ASSERT_NE(settings, nullptr);
+    EXPECT_EQ(ui::Text(settings, IDC_MAIN_PORT_POLICY), L"");
+    test = OpenButtonTest(settings);
+    ASSERT_NE(test, nullptr);
+    EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(test, IDOK)));
+    ui::Click(test, IDCANCEL);
+    ASSERT_TRUE(ui::WaitUntilGone(test));
+    EXPECT_EQ(m_client.ComPort(), L"COM5");
+
     DWORD exitCode = 42;
     CloseAndExit(settings, &exitCode);
     EXPECT_EQ(exitCode, 0u);
