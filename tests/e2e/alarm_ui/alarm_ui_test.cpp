@@ -134,36 +134,6 @@ private:
     bool m_listed = false;
 };
 
-// The red-button port an organisation's policy sets, as Group Policy writes
-// it, until removed or the end of the scope.
-class PolicyPortValue {
-public:
-    explicit PolicyPortValue(const std::wstring& port) {
-        ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, KRVN::kPolicyKeyPath, 0, nullptr, 0, KEY_SET_VALUE,
-                          nullptr, m_key.put(), nullptr);
-        m_set =
-            m_key && ::RegSetValueExW(m_key.get(), KRVN::kComPortValue, 0, REG_SZ,
-                                      reinterpret_cast<const BYTE*>(port.c_str()),
-                                      static_cast<DWORD>((port.size() + 1) * sizeof(wchar_t))) ==
-                         ERROR_SUCCESS;
-    }
-    ~PolicyPortValue() { Remove(); }
-    PolicyPortValue(const PolicyPortValue&) = delete;
-    PolicyPortValue& operator=(const PolicyPortValue&) = delete;
-
-    bool Set() const noexcept { return m_set; }
-    void Remove() {
-        if (m_set) {
-            ::RegDeleteValueW(m_key.get(), KRVN::kComPortValue);
-            m_set = false;
-        }
-    }
-
-private:
-    KRVN::unique_hkey m_key;
-    bool m_set = false;
-};
-
 // The unmounts and remote alarms in a substitute server's log.
 std::vector<LogEvent> AlarmEvents(const SubstituteServerProcess& disks) {
     std::vector<LogEvent> alarms;
@@ -560,38 +530,38 @@ TEST_F(AlarmUiTest, ButtonTestFindsAPortAboveComNineThatTheMachineListsAndSeesIt
 }
 
 TEST_F(AlarmUiTest, APortSetByPolicyIsShownAsManagedUntilThePolicyGoes) {
-    constexpr wchar_t kManaged[] = L"Задан политикой организации";
     SetConnectCheckDelay(kQuietCheckDelaySeconds);
     SetComPortSetting(L"COM5");
-    PolicyPortValue policy(L"COM5");
-    ASSERT_TRUE(policy.Set());
+    // The policy's value as Group Policy writes it, gone at the end whatever happens.
+    KRVN::unique_hkey policy;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, KRVN::kPolicyKeyPath, 0, nullptr, 0,
+                                KEY_SET_VALUE, nullptr, policy.put(), nullptr),
+              ERROR_SUCCESS);
+    const auto removePolicy =
+        KRVN::scope_exit([&] { ::RegDeleteValueW(policy.get(), KRVN::kComPortValue); });
+    ASSERT_EQ(::RegSetValueExW(policy.get(), KRVN::kComPortValue, 0, REG_SZ,
+                               reinterpret_cast<const BYTE*>(L"COM5"), sizeof(L"COM5")),
+              ERROR_SUCCESS);
     ASSERT_TRUE(Install());
     HWND settings = StartAlarm();
     ASSERT_NE(settings, nullptr);
-    EXPECT_EQ(ui::Text(settings, IDC_MAIN_PORT_POLICY), kManaged);
+    EXPECT_EQ(ui::Text(settings, IDC_MAIN_PORT_POLICY), L"Задан политикой организации");
     Screenshot(L"e2e_settings_port_by_policy");
-
     // The button test still opens; only its "&Применить" is off.
-    HWND test = OpenButtonTest(settings);
+    const HWND test = OpenButtonTest(settings);
     ASSERT_NE(test, nullptr);
     EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(test, IDOK)));
     ui::Click(test, IDCANCEL);
     ASSERT_TRUE(ui::WaitUntilGone(test));
 
     // Without the value, the next opening is as it always was.
-    policy.Remove();
+    ASSERT_EQ(::RegDeleteValueW(policy.get(), KRVN::kComPortValue), ERROR_SUCCESS);
     ui::Click(settings, IDOK);
     ASSERT_TRUE(ui::WaitUntilGone(settings));
     ASSERT_TRUE(ChooseFromTheMenu(kSettings));
     settings = m_alarm.WaitForDialog(kCaption, IDC_MAIN_SERVER_LIST, kWaitMs);
     ASSERT_NE(settings, nullptr);
     EXPECT_EQ(ui::Text(settings, IDC_MAIN_PORT_POLICY), L"");
-    test = OpenButtonTest(settings);
-    ASSERT_NE(test, nullptr);
-    EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(test, IDOK)));
-    ui::Click(test, IDCANCEL);
-    ASSERT_TRUE(ui::WaitUntilGone(test));
-    EXPECT_EQ(m_client.ComPort(), L"COM5");
 
     DWORD exitCode = 42;
     CloseAndExit(settings, &exitCode);
