@@ -11,9 +11,11 @@
 #include "window/wait_handling_sent.h"
 
 CheckRedButtonDlg::CheckRedButtonDlg(KRVN::com_ptr<IEstablishCommunications> events, CCoSink& sink,
-                                     std::wstring servicePort, const SerialPortApi& api)
+                                     std::wstring servicePort, const SerialPortApi& api,
+                                     bool portManaged)
     : m_events(std::move(events)), m_sink(sink), m_portUnderTest(servicePort),
-      m_servicePort(std::move(servicePort)), m_api(api), m_checker(api) {}
+      m_servicePort(std::move(servicePort)), m_api(api), m_portManaged(portManaged),
+      m_checker(api) {}
 
 CheckRedButtonDlg::~CheckRedButtonDlg() {
     m_checker.Stop(false);
@@ -42,6 +44,7 @@ LRESULT CheckRedButtonDlg::OnInitDialog(UINT, WPARAM, LPARAM) {
         }
     }
     ::SetDlgItemTextW(m_hWnd, IDC_CHECK_SERVICE_PORT, m_servicePort.c_str());
+    ::EnableWindow(Item(IDOK), !m_portManaged);
     m_sink.Bind(m_hWnd);
     StartChecker();
     return TRUE;
@@ -86,7 +89,8 @@ void CheckRedButtonDlg::OnClear(WORD, WORD, HWND) {
 }
 
 void CheckRedButtonDlg::OnEnd(WORD, WORD id, HWND) {
-    if (id == IDOK && !ConfirmApply()) {
+    // A disabled button's command may still arrive (posted by anyone).
+    if (id == IDOK && (m_portManaged || !ConfirmApply())) {
         return;
     }
     m_checker.Stop(false);

@@ -22,13 +22,15 @@ public:
     enum { IDD = IDD_CHECK_BUTTON };
 
     // events: the subscription that is told which port the user watches;
-    // sink: bound to the dialog while its window exists.
+    // sink: bound to the dialog while its window exists; portManaged: a
+    // policy sets the port, so "&Применить" is disabled.
     CheckRedButtonDlg(KRVN::com_ptr<IEstablishCommunications> events, CCoSink& sink,
-                      std::wstring servicePort, const SerialPortApi& api);
+                      std::wstring servicePort, const SerialPortApi& api, bool portManaged);
     // Waits for the worker to end (answering the lines it still sends).
     ~CheckRedButtonDlg();
 
-    // Ends with 1 ("&Применить") or 2 ("&Отменить", Esc).
+    // Ends with 1 ("&Применить", never while the port is managed) or 2
+    // ("&Отменить", Esc).
     INT_PTR DoModal(HINSTANCE resources, HWND owner);
 
     const std::wstring& PortUnderTest() const noexcept { return m_portUnderTest; }
@@ -66,6 +68,7 @@ private:
     std::wstring m_portUnderTest;
     const std::wstring m_servicePort;
     const SerialPortApi& m_api;
+    const bool m_portManaged;
     RedButtonChecker m_checker;
     KRVN::CComboBox m_ports;
     KRVN::CListBox m_responses;

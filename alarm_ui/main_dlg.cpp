@@ -68,6 +68,11 @@ LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM) {
     if (m_app.Alarm()->get_ComPort(port.put()) == S_OK) {
         ::SetDlgItemTextW(m_hWnd, IDC_MAIN_COM_PORT, BstrText(port).c_str());
     }
+    // Read at every opening: a policy may have come or gone meanwhile.
+    if (!m_app.PolicyPort().empty()) {
+        ::SetDlgItemTextW(m_hWnd, IDC_MAIN_PORT_POLICY,
+                          KRVN::LoadResourceString(resources, IDS_PORT_BY_POLICY).c_str());
+    }
     ReloadServers();
     return TRUE;
 }

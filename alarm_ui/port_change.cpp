@@ -50,7 +50,9 @@ void ChangeRedButtonPort(CTrayApp& app, HWND settingsDialog) {
         return;
     }
 
-    CheckRedButtonDlg dialog(events, sink, servicePort, app.SerialPorts());
+    // A port the organisation's policy sets can be tested, not changed.
+    const bool portManaged = !app.PolicyPort().empty();
+    CheckRedButtonDlg dialog(events, sink, servicePort, app.SerialPorts(), portManaged);
     const INT_PTR result = dialog.DoModal(app.ResourceInstance(), ::GetActiveWindow());
     hr = events->Unadvise();
     if (hr != S_OK) {

@@ -4,6 +4,10 @@
 
 #include <objbase.h>
 
+#include <functional>
+#include <string>
+
+#include "alarm_ui/policy_port.h"
 #include "alarm_ui/serial_port_api.h"
 #include "com/com_ptr.h"
 #include "contract/TolvaneLib.h"
@@ -33,6 +37,12 @@ public:
     const SerialPortApi& SerialPorts() const noexcept { return *m_serialPorts; }
     void SetSerialPorts(const SerialPortApi& api) noexcept { m_serialPorts = &api; }
 
+    // The red-button port an organisation's policy sets, empty when none
+    // does: read anew at each call, as a policy may change while the program
+    // runs (the machine's policy key unless a test host gives its own).
+    std::wstring PolicyPort() const { return m_policyPort(); }
+    void SetPolicyPort(std::function<std::wstring()> read) { m_policyPort = std::move(read); }
+
     // The elevated restart an administrator with a filtered token is
     // offered where the service refuses a change; none without one (a test
     // host may give its own).
@@ -43,5 +53,6 @@ private:
     KRVN::com_ptr<IQNAlarm> m_alarm;
     KRVN::com_ptr<IQNServers> m_servers;
     const SerialPortApi* m_serialPorts = &SerialPortApi::System();
+    std::function<std::wstring()> m_policyPort = [] { return MachinePolicyPort(); };
     ElevatedRestart* m_elevation = nullptr;
 };

@@ -2,8 +2,9 @@
 // settings dialog lists, how its tray icon follows a lost disk server, its
 // single-instance rule and exit codes, adding and deleting servers, the
 // red-button test with the virtual button (on a port above COM9 that the
-// machine lists) and the port it assigns, the tray menu's alarm and
-// settings commands, and closing at the service's request.
+// machine lists) and the port it assigns, a port an organisation's policy
+// sets, the tray menu's alarm and settings commands, and closing at the
+// service's request.
 
 #include <windows.h>
 #include <sddl.h>
@@ -16,6 +17,7 @@
 
 #include "alarm_ui/resource.h"
 #include "common/unique_handle.h"
+#include "config/setting_names.h"
 #include "contract/desktop_program.h"
 #include "tests/e2e/alarm_ui/alarm_process.h"
 #include "tests/e2e/alarm_ui/remote_controls.h"
@@ -522,6 +524,45 @@ TEST_F(AlarmUiTest, ButtonTestFindsAPortAboveComNineThatTheMachineListsAndSeesIt
     ui::Click(test, IDCANCEL);
     ASSERT_TRUE(ui::WaitUntilGone(test));
     EXPECT_EQ(m_client.ComPort(), L"COM3");
+    DWORD exitCode = 42;
+    CloseAndExit(settings, &exitCode);
+    EXPECT_EQ(exitCode, 0u);
+}
+
+TEST_F(AlarmUiTest, APortSetByPolicyIsShownAsManagedUntilThePolicyGoes) {
+    SetConnectCheckDelay(kQuietCheckDelaySeconds);
+    SetComPortSetting(L"COM5");
+    // The policy's value as Group Policy writes it, gone at the end whatever happens.
+    KRVN::unique_hkey policy;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, KRVN::kPolicyKeyPath, 0, nullptr, 0,
+                                KEY_SET_VALUE, nullptr, policy.put(), nullptr),
+              ERROR_SUCCESS);
+    const auto removePolicy =
+        KRVN::scope_exit([&] { ::RegDeleteValueW(policy.get(), KRVN::kComPortValue); });
+    ASSERT_EQ(::RegSetValueExW(policy.get(), KRVN::kComPortValue, 0, REG_SZ,
+                               reinterpret_cast<const BYTE*>(L"COM5"), sizeof(L"COM5")),
+              ERROR_SUCCESS);
+    ASSERT_TRUE(Install());
+    HWND settings = StartAlarm();
+    ASSERT_NE(settings, nullptr);
+    EXPECT_EQ(ui::Text(settings, IDC_MAIN_PORT_POLICY), L"Задан политикой организации");
+    Screenshot(L"e2e_settings_port_by_policy");
+    // The button test still opens; only its "&Применить" is off.
+    const HWND test = OpenButtonTest(settings);
+    ASSERT_NE(test, nullptr);
+    EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(test, IDOK)));
+    ui::Click(test, IDCANCEL);
+    ASSERT_TRUE(ui::WaitUntilGone(test));
+
+    // Without the value, the next opening is as it always was.
+    ASSERT_EQ(::RegDeleteValueW(policy.get(), KRVN::kComPortValue), ERROR_SUCCESS);
+    ui::Click(settings, IDOK);
+    ASSERT_TRUE(ui::WaitUntilGone(settings));
+    ASSERT_TRUE(ChooseFromTheMenu(kSettings));
+    settings = m_alarm.WaitForDialog(kCaption, IDC_MAIN_SERVER_LIST, kWaitMs);
+    ASSERT_NE(settings, nullptr);
+    EXPECT_EQ(ui::Text(settings, IDC_MAIN_PORT_POLICY), L"");
+
     DWORD exitCode = 42;
     CloseAndExit(settings, &exitCode);
     EXPECT_EQ(exitCode, 0u);

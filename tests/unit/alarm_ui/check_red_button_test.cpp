@@ -202,6 +202,25 @@ TEST_F(CheckRedButtonTest, APortThatCouldNotBeOpenedIsAppliedOnlyAfterAYes) {
     EXPECT_EQ(0, std::count(calls.begin(), calls.end(), L"put_ComPort COM3"));
 }
 
+TEST_F(CheckRedButtonTest, APortSetByPolicyIsTestedButNeverApplied) {
+    policyPort = L"COM2";
+    RunSettings([&](DWORD thread, HWND settings) {
+        const HWND dialog = OpenTest(thread, settings);
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(dialog, IDOK)));
+        Select(dialog, L"COM1");
+        ASSERT_TRUE(ui::WaitFor([] { return fake_port::Opened().size() == 2; }));
+        ASSERT_TRUE(fake_port::WaitUntilWatching());
+        fake_port::Press();
+        EXPECT_TRUE(WaitForLines(dialog, {L"Отклик получен"}));
+        ui::Click(dialog, IDOK);
+        EXPECT_FALSE(ui::WaitFor([&] { return !::IsWindow(dialog); }, ui::kShortWaitMs));
+        ui::Click(dialog, IDCANCEL);
+        ASSERT_TRUE(ui::WaitUntilGone(dialog));
+    });
+    EXPECT_FALSE(service.state.Called(L"put_ComPort COM1"));
+}
+
 TEST_F(CheckRedButtonTest, EveryPortOfTheMachineIsListedOnceInNumericOrder) {
     fake_port::SetMachinePorts({L"COM12", L"com3", L"COM10", L"CNCA0", L"COM2", L"Com12"});
     RunSettings([&](DWORD thread, HWND settings) {

@@ -46,6 +46,18 @@ TEST_F(MainDlgTest, ListsEachServerWithPortStateAndImageSortedByAddress) {
     });
 }
 
+TEST_F(MainDlgTest, APortSetByPolicySaysSoAtEveryOpening) {
+    policyPort = L"COM5";
+    RunSettings([&](DWORD, HWND dialog) {
+        EXPECT_EQ(ui::Text(dialog, IDC_MAIN_PORT_POLICY), L"Задан политикой организации");
+        EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(dialog, IDC_MAIN_CHANGE_PORT)));
+        ui::SaveScreenshot(dialog, L"settings_dialog_port_by_policy");
+    });
+    policyPort.clear();
+    RunSettings(
+        [&](DWORD, HWND dialog) { EXPECT_EQ(ui::Text(dialog, IDC_MAIN_PORT_POLICY), L""); });
+}
+
 TEST_F(MainDlgTest, ReloadRequestRereadsTheList) {
     Servers({{L"alpha", L"p", 0, 0}});
     RunSettings([&](DWORD, HWND dialog) {

@@ -58,6 +58,7 @@ TEST_F(ResourcesTest, StringTableHoldsTheTextsByteForByte) {
         {150, L"Порт %s не удалось открыть при проверке. Всё равно назначить его красной кнопке?"},
         {151, L"Изменять настройки могут только администраторы. Перезапустить программу с правами "
               L"администратора?"},
+        {152, L"Задан политикой организации"},
         {205, L"сигнал «тревога»"},
         {206, L"Потеряна связь с сервером:"},
         {207, L"Потеряна связь с серверами:"},
@@ -247,6 +248,7 @@ TEST_F(ResourcesTest, DialogsHaveTheirLayoutInDialogUnits) {
         {201, -1, L"Button", L"Порт \"красной кнопки\"", 6, 104, 115, 33, BS_GROUPBOX},
         {201, 1017, L"Edit", L"", 12, 115, 48, 15, ES_READONLY},
         {201, 1010, L"Button", L"&Изменить...", 66, 115, 50, 15, 0},
+        {201, 1018, L"Static", L"", 126, 118, 112, 18, SS_NOPREFIX},
         {201, 1, L"Button", L"&Закрыть", 242, 124, 58, 14, BS_DEFPUSHBUTTON},
         {202, 1013, L"Static", L"", 7, 7, 73, 8, 0, true},
         {202, -1, L"Static", L"&Адрес сервера:", 11, 20, 54, 8, 0},
@@ -326,7 +328,7 @@ TEST_F(ResourcesTest, DialogsHaveTheirLayoutInDialogUnits) {
             EXPECT_EQ(control.style & CBS_SORT, 0u);
         }
     }
-    EXPECT_EQ(templates[201].controls.size(), 9u);
+    EXPECT_EQ(templates[201].controls.size(), 10u);
     EXPECT_EQ(templates[202].controls.size(), 14u);
     EXPECT_EQ(templates[207].controls.size(), 10u);
 }

@@ -15,7 +15,11 @@
 
 class UiTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(app.Init()); }
+    void SetUp() override {
+        ASSERT_TRUE(app.Init());
+        // Set only while no dialog is open.
+        app.SetPolicyPort([this] { return policyPort; });
+    }
 
     void Servers(std::vector<ServerEntry> servers) {
         std::lock_guard<std::mutex> guard(service.state.lock);
@@ -49,6 +53,7 @@ protected:
     KRVN::unique_couninitialize com{COINIT_MULTITHREADED};
     FakeService service;
     CTrayApp app;
+    std::wstring policyPort;
     std::wstring openingMessage;
     bool openingMessageOwned = false;
 };
