@@ -19,8 +19,13 @@ import unittest
 MSI = sys.argv[1] if len(sys.argv) > 1 else ""
 VERSION = sys.argv[2] if len(sys.argv) > 2 else ""
 
+# The service's names of its settings key and values.
+SETTING_NAMES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..",
+                             "config", "setting_names.h")
+
 # Custom action type bits (Windows Installer's msidbCustomActionType*).
 EXE_FROM_INSTALLED_FILE = 0x12  # Exe (0x2) + SourceFile (0x10)
+SET_PROPERTY = 0x33  # TextData (0x3) + Property (0x30): type 51
 CONTINUE = 0x40
 ROLLBACK = 0x100
 IN_SCRIPT = 0x400
@@ -134,19 +139,21 @@ SCENARIOS = {
 }
 
 
-def run_of(scenario):
-    """The execute sequence of one scenario: the switches queued in the
-    installation script in order, and the rollback script as it would run
-    after a failure at the end (backwards)."""
+def run_of(scenario, **given):
+    """The execute sequence of one scenario, with the public properties given
+    on the command line: the switches queued in the installation script in
+    order, and the rollback script as it would run after a failure at the end
+    (backwards)."""
     actions = {row["Action"]: row for row in table("CustomAction")}
     steps = sorted(table("InstallExecuteSequence"), key=lambda row: int(row["Sequence"]))
+    properties = dict(SCENARIOS[scenario], **given)
     script, rollback, sequence = [], [], {}
     for step in steps:
-        if not Condition(step["Condition"], SCENARIOS[scenario]).value():
+        if not Condition(step["Condition"], properties).value():
             continue
         sequence[step["Action"]] = int(step["Sequence"])
         action = actions.get(step["Action"])
-        if action is None:
+        if action is None or not int(action["Type"]) & IN_SCRIPT:
             continue
         if int(action["Type"]) & ROLLBACK:
             rollback.insert(0, (step["Action"], action["Target"]))
@@ -172,7 +179,7 @@ def file_version(path):
 
 class CustomActions(unittest.TestCase):
     def test_switches_run_from_the_installed_file_in_the_script_as_local_system(self):
-        rows = table("CustomAction")
+        rows = [row for row in table("CustomAction") if int(row["Type"]) & 0x3F != SET_PROPERTY]
         self.assertTrue(rows)
         for row in rows:
             kind = int(row["Type"])
@@ -224,6 +231,66 @@ class CustomActions(unittest.TestCase):
         _, _, sequence = run_of("upgrade")
         self.assertLess(sequence["InstallValidate"], sequence["RemoveExistingProducts"])
         self.assertLess(sequence["RemoveExistingProducts"], sequence["InstallInitialize"])
+
+
+def setting_names():
+    """The names config/setting_names.h gives the settings key and values."""
+    with open(SETTING_NAMES, encoding="utf-8") as header:
+        text = header.read()
+    names = dict(re.findall(r'(k\w+)\[\] = L"((?:[^"\\]|\\.)*)"', text))
+    return {name: value.replace("\\\\", "\\") for name, value in names.items()}
+
+
+class InstallSettings(unittest.TestCase):
+    WRITE = "-InstallSettings [StoreInstallSettings]"
+    PROPERTIES = ("COMPORT", "ADMINONLY", "CHECKDELAY")
+
+    def test_given_properties_are_written_first_in_the_script_and_put_back_by_its_rollback(self):
+        for scenario in ("install", "upgrade", "repair"):
+            script, _, _ = run_of(scenario)
+            self.assertNotIn(self.WRITE, switches(script), scenario + ": nothing given")
+            for name in self.PROPERTIES:
+                script, rollback, _ = run_of(scenario, **{name: "1"})
+                self.assertEqual(self.WRITE, switches(script)[0], scenario + " " + name)
+                restores = [target for target in switches(rollback)
+                            if target.startswith("-RestoreSettings [StoreInstallSettings] ")]
+                self.assertEqual(1, len(restores), scenario + " " + name)
+        script, rollback, _ = run_of("removal", COMPORT="COM5")
+        self.assertNotIn(self.WRITE, switches(script))
+        self.assertFalse([t for t in switches(rollback) if t.startswith("-RestoreSettings")])
+
+    def test_the_switches_get_each_property_and_what_the_key_held_under_the_services_names(self):
+        names = setting_names()
+        actions = {row["Action"]: row for row in table("CustomAction")}
+        setter = [row for row in actions.values() if int(row["Type"]) & 0x3F == SET_PROPERTY]
+        self.assertEqual(1, len(setter))
+        # Immediate: it runs while the script is written, where every property is known;
+        # the property it sets is named after the deferred action (its CustomActionData).
+        self.assertEqual(SET_PROPERTY, int(setter[0]["Type"]))
+        self.assertEqual("StoreInstallSettings", setter[0]["Source"])
+        self.assertEqual('"COMPORT=[COMPORT]" "ADMINONLY=[ADMINONLY]" "CHECKDELAY=[CHECKDELAY]"',
+                         setter[0]["Target"])
+        self.assertEqual(self.WRITE, actions["StoreInstallSettings"]["Target"])
+        _, _, sequence = run_of("install", COMPORT="COM5")
+        for name in ("RollbackStoreInstallSettings", "StoreInstallSettings"):
+            self.assertLess(sequence[setter[0]["Action"]], sequence[name], name)
+            self.assertLess(sequence["AppSearch"], sequence[name], name)
+
+        # The rollback hands back, under the service's value names, what AppSearch
+        # read raw from the 64-bit settings key before anything was written.
+        restore = actions["RollbackStoreInstallSettings"]["Target"]
+        tokens = dict(re.findall(r'"(\w+)=\[(\w+)\]"', restore))
+        value_names = {names["kComPortValue"], names["kAdminOnlyValue"], names["kCheckDelayValue"]}
+        self.assertEqual(value_names, set(tokens))
+        searches = {row["Property"]: row["Signature_"] for row in table("AppSearch")}
+        locators = {row["Signature_"]: row for row in table("RegLocator")}
+        for value, prior in tokens.items():
+            locator = locators[searches[prior]]
+            self.assertEqual(("2", names["kSettingsKeyPath"], value), (locator["Root"], locator["Key"], locator["Name"]), prior)
+            self.assertEqual(0x2 | 0x10, int(locator["Type"]), prior + ": raw, 64-bit")
+
+        secure = {row["Property"]: row["Value"] for row in table("Property")}
+        self.assertLessEqual(set(self.PROPERTIES), set(secure["SecureCustomProperties"].split(";")))
 
 
 class Services(unittest.TestCase):
