@@ -113,29 +113,35 @@ TEST_F(InstallSettingsKeyTest, ARefusedValueWritesNothingAndSaysWhyOnStandardErr
 
 TEST_F(InstallSettingsKeyTest, WritesOnlyWhatWasGivenIntoAKeyOnlyTheServiceMayOpen) {
     RecordingOutputs outputs;
-    ASSERT_EQ(S_OK, ApplyInstallSettings({L"COMPORT=COM5", L"ADMINONLY=", L"CHECKDELAY=30"},
-                                         outputs, L"Tolvane", PortOfThisMachine));
+    ASSERT_EQ(S_OK, ApplyInstallSettings({L"COMPORT=", L"ADMINONLY=", L"CHECKDELAY=30"}, outputs,
+                                         L"Tolvane", PortOfThisMachine));
 
     // Protected, SYSTEM and Administrators alone (flags may add "AI").
     EXPECT_THAT(DaclText(kMainKey), StartsWith(L"D:P"));
     EXPECT_THAT(DaclText(kMainKey), EndsWith(L"(A;OICI;KA;;;SY)(A;OICI;KA;;;BA)"));
-    const StoredValue port = ReadStored(kMainKey, L"COM");
-    EXPECT_EQ(static_cast<DWORD>(REG_SZ), port.type);
-    EXPECT_EQ(Sz(L"COM5"), port.data);
     const StoredValue delay = ReadStored(kMainKey, L"ConnectCheckDelay");
     EXPECT_EQ(static_cast<DWORD>(REG_DWORD), delay.type);
     EXPECT_EQ(Dword(30), delay.data);
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadStored(kMainKey, L"COM").status);
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadStored(kMainKey, L"AdminOnlyConfiguration").status);
-    ASSERT_EQ(1u, outputs.events.size());
-    EXPECT_EQ(static_cast<DWORD>(MSG_INSTALL_SETTINGS_WRITTEN), outputs.events[0].id);
-    EXPECT_EQ(std::vector<std::wstring>{L"COM=COM5, ConnectCheckDelay=30"},
-              outputs.events[0].inserts);
+
+    ASSERT_EQ(S_OK, ApplyInstallSettings({L"COMPORT=COM5", L"ADMINONLY=1", L"CHECKDELAY="}, outputs,
+                                         L"Tolvane", PortOfThisMachine));
+    const StoredValue port = ReadStored(kMainKey, L"COM");
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), port.type);
+    EXPECT_EQ(Sz(L"COM5"), port.data);
+    EXPECT_EQ(Dword(1), ReadStored(kMainKey, L"AdminOnlyConfiguration").data);
+    EXPECT_EQ(Dword(30), ReadStored(kMainKey, L"ConnectCheckDelay").data);
+    ASSERT_EQ(2u, outputs.events.size());
+    EXPECT_EQ(static_cast<DWORD>(MSG_INSTALL_SETTINGS_WRITTEN), outputs.events[1].id);
+    EXPECT_EQ(std::vector<std::wstring>{L"COM=COM5, AdminOnlyConfiguration=1"},
+              outputs.events[1].inserts);
 
     // An upgrade without the properties keeps what the machine has.
     ASSERT_EQ(S_OK, ApplyInstallSettings({L"COMPORT=", L"ADMINONLY=", L"CHECKDELAY="}, outputs,
                                          L"Tolvane", PortOfThisMachine));
     EXPECT_EQ(Sz(L"COM5"), ReadStored(kMainKey, L"COM").data);
-    EXPECT_EQ(1u, outputs.events.size()) << "nothing written, nothing logged";
+    EXPECT_EQ(2u, outputs.events.size()) << "nothing written, nothing logged";
 }
 
 TEST_F(InstallSettingsKeyTest, ARollbackPutsBackWhatTheKeyHeldForTheGivenSettingsOnly) {
