@@ -236,61 +236,57 @@ class CustomActions(unittest.TestCase):
 def setting_names():
     """The names config/setting_names.h gives the settings key and values."""
     with open(SETTING_NAMES, encoding="utf-8") as header:
-        text = header.read()
-    names = dict(re.findall(r'(k\w+)\[\] = L"((?:[^"\\]|\\.)*)"', text))
-    return {name: value.replace("\\\\", "\\") for name, value in names.items()}
+        found = re.findall(r'(k\w+)\[\] = L"([^"]*)"', header.read())
+    return {name: value.replace("\\\\", "\\") for name, value in found}
 
 
 class InstallSettings(unittest.TestCase):
     WRITE = "-InstallSettings [StoreInstallSettings]"
-    PROPERTIES = ("COMPORT", "ADMINONLY", "CHECKDELAY")
 
     def test_given_properties_are_written_first_in_the_script_and_put_back_by_its_rollback(self):
-        for scenario in ("install", "upgrade", "repair"):
-            script, _, _ = run_of(scenario)
-            self.assertNotIn(self.WRITE, switches(script), scenario + ": nothing given")
-            for name in self.PROPERTIES:
+        for scenario in ("install", "upgrade", "repair", "removal"):
+            self.assertNotIn(self.WRITE, switches(run_of(scenario)[0]), scenario)
+            for name in ("COMPORT", "ADMINONLY", "CHECKDELAY"):
                 script, rollback, _ = run_of(scenario, **{name: "1"})
-                self.assertEqual(self.WRITE, switches(script)[0], scenario + " " + name)
-                restores = [target for target in switches(rollback)
-                            if target.startswith("-RestoreSettings [StoreInstallSettings] ")]
-                self.assertEqual(1, len(restores), scenario + " " + name)
-        script, rollback, _ = run_of("removal", COMPORT="COM5")
-        self.assertNotIn(self.WRITE, switches(script))
-        self.assertFalse([t for t in switches(rollback) if t.startswith("-RestoreSettings")])
+                restores = [t for t in switches(rollback) if t.startswith("-RestoreSettings")]
+                if scenario == "removal":
+                    self.assertEqual(([], []), ([t for t in switches(script) if t == self.WRITE],
+                                                restores), name)
+                else:
+                    self.assertEqual(self.WRITE, switches(script)[0], scenario + " " + name)
+                    self.assertEqual(1, len(restores), scenario + " " + name)
 
     def test_the_switches_get_each_property_and_what_the_key_held_under_the_services_names(self):
-        names = setting_names()
         actions = {row["Action"]: row for row in table("CustomAction")}
-        setter = [row for row in actions.values() if int(row["Type"]) & 0x3F == SET_PROPERTY]
-        self.assertEqual(1, len(setter))
-        # Immediate: it runs while the script is written, where every property is known;
-        # the property it sets is named after the deferred action (its CustomActionData).
-        self.assertEqual(SET_PROPERTY, int(setter[0]["Type"]))
-        self.assertEqual("StoreInstallSettings", setter[0]["Source"])
+        # Immediate (no in-script bit), setting the property named after the
+        # deferred action: its CustomActionData, which its command line names.
+        setter = actions["SetStoreInstallSettings"]
+        self.assertEqual((SET_PROPERTY, "StoreInstallSettings"), (int(setter["Type"]), setter["Source"]))
         self.assertEqual('"COMPORT=[COMPORT]" "ADMINONLY=[ADMINONLY]" "CHECKDELAY=[CHECKDELAY]"',
-                         setter[0]["Target"])
+                         setter["Target"])
         self.assertEqual(self.WRITE, actions["StoreInstallSettings"]["Target"])
         _, _, sequence = run_of("install", COMPORT="COM5")
         for name in ("RollbackStoreInstallSettings", "StoreInstallSettings"):
-            self.assertLess(sequence[setter[0]["Action"]], sequence[name], name)
-            self.assertLess(sequence["AppSearch"], sequence[name], name)
+            self.assertLess(max(sequence["SetStoreInstallSettings"], sequence["AppSearch"]),
+                            sequence[name], name)
 
-        # The rollback hands back, under the service's value names, what AppSearch
-        # read raw from the 64-bit settings key before anything was written.
+        # The rollback gets, under the service's value names, what AppSearch
+        # read raw (0x2) from the 64-bit (0x10) settings key under HKLM (2).
+        names = setting_names()
         restore = actions["RollbackStoreInstallSettings"]["Target"]
         tokens = dict(re.findall(r'"(\w+)=\[(\w+)\]"', restore))
-        value_names = {names["kComPortValue"], names["kAdminOnlyValue"], names["kCheckDelayValue"]}
-        self.assertEqual(value_names, set(tokens))
+        self.assertEqual({names[k] for k in ("kComPortValue", "kAdminOnlyValue", "kCheckDelayValue")},
+                         set(tokens))
         searches = {row["Property"]: row["Signature_"] for row in table("AppSearch")}
         locators = {row["Signature_"]: row for row in table("RegLocator")}
         for value, prior in tokens.items():
             locator = locators[searches[prior]]
-            self.assertEqual(("2", names["kSettingsKeyPath"], value), (locator["Root"], locator["Key"], locator["Name"]), prior)
-            self.assertEqual(0x2 | 0x10, int(locator["Type"]), prior + ": raw, 64-bit")
+            self.assertEqual(("2", names["kSettingsKeyPath"], value, "18"),
+                             (locator["Root"], locator["Key"], locator["Name"], locator["Type"]))
 
         secure = {row["Property"]: row["Value"] for row in table("Property")}
-        self.assertLessEqual(set(self.PROPERTIES), set(secure["SecureCustomProperties"].split(";")))
+        self.assertLessEqual({"COMPORT", "ADMINONLY", "CHECKDELAY"},
+                             set(secure["SecureCustomProperties"].split(";")))
 
 
 class Services(unittest.TestCase):

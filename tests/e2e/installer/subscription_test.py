@@ -1,9 +1,7 @@
 #!/usr/bin/env python3
-"""The event-collector subscription shipped for a fleet
-(docs/examples/alarm-events-subscription.xml) as wecutil will read it: both
-its XML and the query inside are well formed, and it selects from the
-Application log, source Tolvane, only events the README's Events table
-documents, so no id it asks for is missing or a typo.
+"""The fleet's event-collector subscription as wecutil reads it: its XML and
+the query inside are well formed, and it selects from the Application log,
+source Tolvane, only ids the README's Events table documents.
 
 subscription_test.py SUBSCRIPTION README
 """
