@@ -7,7 +7,10 @@
 # - the major upgrade's Upgrade row (WIX_UPGRADE_DETECTED) gets
 #   msidbUpgradeAttributesVersionMaxInclusive (0x200), so another build of
 #   the same version replaces the installed one. Attributes is part of the
-#   row's key, which an UPDATE cannot change: the row is written anew.
+#   row's key, which an UPDATE cannot change: the row is written anew;
+# - every public property that a set-property action (type 51) takes from
+#   the command line joins SecureCustomProperties, so a managed installation
+#   hands it to the installation script too (wixl has no Secure attribute).
 set -eu
 msi=${1:?names the package}
 
@@ -38,6 +41,27 @@ mapfile -t queries < <(
             }
             printf "DELETE FROM Upgrade WHERE ActionProperty='\''%s'\''\n", $7
             printf "INSERT INTO Upgrade (%s) VALUES (%s)\n", names, values
+        }'
+    # Public properties are the all-capital names in brackets.
+    { rows Property; rows CustomAction; } | awk -F'\t' '
+        NF == 2 && $1 == "SecureCustomProperties" { secure = $2 }
+        NF > 2 && $2 % 64 == 51 {
+            target = $4
+            while (match(target, /\[[A-Z][A-Z0-9_]*\]/)) {
+                names[substr(target, RSTART + 1, RLENGTH - 2)] = 1
+                target = substr(target, RSTART + RLENGTH)
+            }
+        }
+        END {
+            added = secure
+            for (name in names) {
+                if ((";" secure ";") !~ (";" name ";")) {
+                    added = added (added == "" ? "" : ";") name
+                }
+            }
+            if (added != secure) {
+                printf "UPDATE Property SET Value='\''%s'\'' WHERE Property='\''SecureCustomProperties'\''\n", added
+            }
         }'
 )
 if ! printf '%s\n' "${queries[@]}" | grep -q '^INSERT INTO Upgrade'; then

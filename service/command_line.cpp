@@ -15,6 +15,12 @@ bool IsSwitch(const std::wstring& token, const wchar_t* name) {
 } // namespace
 
 HostAction ParseHostAction(const std::vector<std::wstring>& arguments) {
+    if (!arguments.empty() && IsSwitch(arguments.front(), L"InstallSettings")) {
+        return HostAction::InstallSettings;
+    }
+    if (!arguments.empty() && IsSwitch(arguments.front(), L"RestoreSettings")) {
+        return HostAction::RestoreSettings;
+    }
     for (const std::wstring& token : arguments) {
         if (IsSwitch(token, L"UnregServer")) {
             return HostAction::UnregServer;

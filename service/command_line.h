@@ -4,12 +4,22 @@
 // switch's name in any letter case ("/regserver", "-Service"). Registration
 // switches win over "Service", and "Service" over "AutoStart", whatever their
 // order; anything else (COM's "-Embedding" among them) leaves the program to
-// run.
+// run. "InstallSettings" and "RestoreSettings" count only as the first token:
+// every token after them is their data, never a switch, whatever a value on
+// the package's command line holds.
 
 #include <string>
 #include <vector>
 
-enum class HostAction { Run, RegServer, UnregServer, Service, AutoStart };
+enum class HostAction {
+    Run,
+    RegServer,
+    UnregServer,
+    Service,
+    AutoStart,
+    InstallSettings,
+    RestoreSettings
+};
 
 // arguments: the tokens after the program's name.
 HostAction ParseHostAction(const std::vector<std::wstring>& arguments);

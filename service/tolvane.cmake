@@ -14,8 +14,16 @@ add_library(krvn_service_host STATIC
     ${dir}/com_security.h
     ${dir}/event_log.cpp
     ${dir}/event_log.h
+    ${dir}/install_settings.cpp
+    ${dir}/install_settings.h
+    ${dir}/install_settings_switch.cpp
+    ${dir}/install_settings_switch.h
+    ${dir}/install_settings_writer.cpp
+    ${dir}/install_settings_writer.h
     ${dir}/interactive_station.cpp
     ${dir}/interactive_station.h
+    ${dir}/prior_settings.cpp
+    ${dir}/prior_settings.h
     ${dir}/process_failure_outputs.cpp
     ${dir}/process_failure_outputs.h
     ${dir}/service_app_id.cpp

@@ -11,6 +11,7 @@
 #include "service/alarm_manager.h"
 #include "service/com_exception_handling.h"
 #include "service/com_security.h"
+#include "service/install_settings_switch.h"
 #include "service/qn_alarm.h"
 #include "service/qn_servers.h"
 #include "service/service_app_id.h"
@@ -45,6 +46,12 @@ HRESULT CTolvaneModule::WinMain(const std::vector<std::wstring>& arguments) {
     const HostAction action = ParseHostAction(arguments);
     if (action == HostAction::Run) {
         return Start();
+    }
+    if (action == HostAction::InstallSettings || action == HostAction::RestoreSettings) {
+        const std::vector<std::wstring> data(arguments.begin() + 1, arguments.end());
+        return action == HostAction::InstallSettings
+                   ? ApplyInstallSettings(data, m_failureOutputs, m_serviceName)
+                   : RestoreInstallSettings(data, m_failureOutputs, m_serviceName);
     }
     const KRVN::unique_couninitialize com(COINIT_MULTITHREADED);
     const HRESULT hr = Register(action);

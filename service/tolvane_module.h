@@ -3,9 +3,11 @@
 // and, at the same time, the local COM server of QNAlarm, QNServer and
 // QNServers. It installs and removes itself (the switches RegServer,
 // UnregServer and Service; AutoStart sets the installed service to start at
-// boot and restart after a failure), runs under the service manager when its
-// AppID names a local service and as a plain local server otherwise, and
-// starts the alarm manager before any client can reach a class object.
+// boot and restart after a failure; InstallSettings and RestoreSettings write
+// and put back the settings given to the package), runs under the service
+// manager when its AppID names a local service and as a plain local server
+// otherwise, and starts the alarm manager before any client can reach a
+// class object.
 // COM's handling of faults in methods is off, so a fault ends the process
 // and the service manager restarts it.
 

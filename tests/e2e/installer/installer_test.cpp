@@ -2,8 +2,9 @@
 // each run: msiexec installs it, a script client uses the installed service,
 // another build of the same version and then a newer build upgrade it, and
 // msiexec removes it; an installation whose switch fails ends and leaves
-// nothing. What each step left is read with Wine's reg.exe, the service
-// manager, Windows Installer's product list and the file system.
+// nothing; the settings given as properties are written, kept and refused.
+// What each step left is read with Wine's reg.exe, the service manager,
+// Windows Installer's product list and the file system.
 
 #include <windows.h>
 
@@ -21,6 +22,7 @@
 #include "tests/e2e/service/program_run.h"
 #include "tests/e2e/service/registry_listing.h"
 #include "tests/e2e/service/script_run.h"
+#include "tests/e2e/service/service_client.h"
 #include "tests/e2e/service/tolvane_service.h"
 
 namespace krvn_e2e {
@@ -85,9 +87,12 @@ bool Exists(const std::string& path) {
     return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-::testing::AssertionResult Msiexec(const std::wstring& action, const char* package) {
-    const ProgramResult run = RunProgram(
-        L"msiexec.exe " + action + L" \"" + DosPath(package) + L"\" /qn", kMsiexecBoundMs);
+// properties: public properties for the command line ("COMPORT=COM5 ...").
+::testing::AssertionResult Msiexec(const std::wstring& action, const char* package,
+                                   const std::wstring& properties = L"") {
+    const ProgramResult run =
+        RunProgram(L"msiexec.exe " + action + L" \"" + DosPath(package) + L"\" /qn " + properties,
+                   kMsiexecBoundMs);
     if (!run.finished || run.exitCode != 0) {
         return ::testing::AssertionFailure()
                << "msiexec " << std::string(action.begin(), action.end()) << " ended with "
@@ -220,6 +225,49 @@ TEST(Package, AnInstallationWhoseSwitchFailsEndsAndLeavesNothing) {
 
     const ProgramResult unblock = RunProgram(L"sc.exe delete TolvaneBlocker");
     EXPECT_EQ(0u, unblock.exitCode) << unblock.output;
+}
+
+TEST(Package, WritesTheSettingsGivenAsPropertiesAndKeepsThemWhenNotGivenAgain) {
+    const LSTATUS cleared = ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Corvane\\Alarm");
+    ASSERT_TRUE(cleared == ERROR_SUCCESS || cleared == ERROR_FILE_NOT_FOUND) << cleared;
+    ASSERT_TRUE(Msiexec(L"/i", KRVN_PACKAGE, L"COMPORT=COM5 ADMINONLY=1 CHECKDELAY=30"));
+    ExpectInstalled();
+    const RegistryValues given{{"COM", {"REG_SZ", "COM5"}},
+                               {"AdminOnlyConfiguration", {"REG_DWORD", "0x1"}},
+                               {"ConnectCheckDelay", {"REG_DWORD", "0x1e"}}};
+    EXPECT_EQ(given, Values(kSettingsKey));
+    {
+        ServiceClient client;
+        ASSERT_EQ(S_OK, client.Connect());
+        EXPECT_EQ(L"COM5", client.ComPort()) << "the service watches the port it was given";
+    }
+
+    // An upgrade and a removal without the properties keep what the machine has.
+    ASSERT_TRUE(Msiexec(L"/i", KRVN_NEXT_PACKAGE));
+    EXPECT_EQ(given, Values(kSettingsKey));
+    ASSERT_TRUE(Msiexec(L"/x", KRVN_NEXT_PACKAGE));
+    EXPECT_EQ(given, Values(kSettingsKey));
+    EXPECT_EQ(0, InstalledBuilds());
+}
+
+// A value the service would refuse fails the installation before anything is
+// registered, with Tolvane's reason on standard error and the action named in
+// the log, and the machine's settings stay as they were.
+TEST(Package, ARefusedPropertyFailsTheInstallationWithItsReasonAndLeavesNothing) {
+    const RegistryValues settings = Values(kSettingsKey);
+    const std::wstring log = DosPath(Env("KRVN_TEST_OUTPUT") + "/e2e_installer_refused.log");
+    const ProgramResult run =
+        RunProgram(L"msiexec.exe /i \"" + DosPath(KRVN_PACKAGE) + L"\" /qn /l*v \"" + log +
+                       L"\" COMPORT=COM0 CHECKDELAY=30",
+                   kMsiexecBoundMs);
+    EXPECT_TRUE(run.finished) << "msiexec still ran after " << kMsiexecBoundMs << " ms";
+    EXPECT_NE(0u, run.exitCode);
+    EXPECT_THAT(run.output,
+                HasSubstr("Tolvane: COMPORT=COM0 is refused: not a serial port of this machine"));
+    EXPECT_THAT(ReadText(log), HasSubstr("StoreInstallSettings"));
+
+    ExpectOnlySettingsLeft(settings);
+    EXPECT_EQ(0, InstalledBuilds());
 }
 
 } // namespace

@@ -19,8 +19,13 @@ import unittest
 MSI = sys.argv[1] if len(sys.argv) > 1 else ""
 VERSION = sys.argv[2] if len(sys.argv) > 2 else ""
 
+# The service's names of its settings key and values.
+SETTING_NAMES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..",
+                             "config", "setting_names.h")
+
 # Custom action type bits (Windows Installer's msidbCustomActionType*).
 EXE_FROM_INSTALLED_FILE = 0x12  # Exe (0x2) + SourceFile (0x10)
+SET_PROPERTY = 0x33  # TextData (0x3) + Property (0x30): type 51
 CONTINUE = 0x40
 ROLLBACK = 0x100
 IN_SCRIPT = 0x400
@@ -134,19 +139,21 @@ SCENARIOS = {
 }
 
 
-def run_of(scenario):
-    """The execute sequence of one scenario: the switches queued in the
-    installation script in order, and the rollback script as it would run
-    after a failure at the end (backwards)."""
+def run_of(scenario, **given):
+    """The execute sequence of one scenario, with the public properties given
+    on the command line: the switches queued in the installation script in
+    order, and the rollback script as it would run after a failure at the end
+    (backwards)."""
     actions = {row["Action"]: row for row in table("CustomAction")}
     steps = sorted(table("InstallExecuteSequence"), key=lambda row: int(row["Sequence"]))
+    properties = dict(SCENARIOS[scenario], **given)
     script, rollback, sequence = [], [], {}
     for step in steps:
-        if not Condition(step["Condition"], SCENARIOS[scenario]).value():
+        if not Condition(step["Condition"], properties).value():
             continue
         sequence[step["Action"]] = int(step["Sequence"])
         action = actions.get(step["Action"])
-        if action is None:
+        if action is None or not int(action["Type"]) & IN_SCRIPT:
             continue
         if int(action["Type"]) & ROLLBACK:
             rollback.insert(0, (step["Action"], action["Target"]))
@@ -172,7 +179,7 @@ def file_version(path):
 
 class CustomActions(unittest.TestCase):
     def test_switches_run_from_the_installed_file_in_the_script_as_local_system(self):
-        rows = table("CustomAction")
+        rows = [row for row in table("CustomAction") if int(row["Type"]) & 0x3F != SET_PROPERTY]
         self.assertTrue(rows)
         for row in rows:
             kind = int(row["Type"])
@@ -224,6 +231,62 @@ class CustomActions(unittest.TestCase):
         _, _, sequence = run_of("upgrade")
         self.assertLess(sequence["InstallValidate"], sequence["RemoveExistingProducts"])
         self.assertLess(sequence["RemoveExistingProducts"], sequence["InstallInitialize"])
+
+
+def setting_names():
+    """The names config/setting_names.h gives the settings key and values."""
+    with open(SETTING_NAMES, encoding="utf-8") as header:
+        found = re.findall(r'(k\w+)\[\] = L"([^"]*)"', header.read())
+    return {name: value.replace("\\\\", "\\") for name, value in found}
+
+
+class InstallSettings(unittest.TestCase):
+    WRITE = "-InstallSettings [StoreInstallSettings]"
+
+    def test_given_properties_are_written_first_in_the_script_and_put_back_by_its_rollback(self):
+        for scenario in ("install", "upgrade", "repair", "removal"):
+            self.assertNotIn(self.WRITE, switches(run_of(scenario)[0]), scenario)
+            for name in ("COMPORT", "ADMINONLY", "CHECKDELAY"):
+                script, rollback, _ = run_of(scenario, **{name: "1"})
+                restores = [t for t in switches(rollback) if t.startswith("-RestoreSettings")]
+                if scenario == "removal":
+                    self.assertEqual(([], []), ([t for t in switches(script) if t == self.WRITE],
+                                                restores), name)
+                else:
+                    self.assertEqual(self.WRITE, switches(script)[0], scenario + " " + name)
+                    self.assertEqual(1, len(restores), scenario + " " + name)
+
+    def test_the_switches_get_each_property_and_what_the_key_held_under_the_services_names(self):
+        actions = {row["Action"]: row for row in table("CustomAction")}
+        # Immediate (no in-script bit), setting the property named after the
+        # deferred action: its CustomActionData, which its command line names.
+        setter = actions["SetStoreInstallSettings"]
+        self.assertEqual((SET_PROPERTY, "StoreInstallSettings"), (int(setter["Type"]), setter["Source"]))
+        self.assertEqual('"COMPORT=[COMPORT]" "ADMINONLY=[ADMINONLY]" "CHECKDELAY=[CHECKDELAY]"',
+                         setter["Target"])
+        self.assertEqual(self.WRITE, actions["StoreInstallSettings"]["Target"])
+        _, _, sequence = run_of("install", COMPORT="COM5")
+        for name in ("RollbackStoreInstallSettings", "StoreInstallSettings"):
+            self.assertLess(max(sequence["SetStoreInstallSettings"], sequence["AppSearch"]),
+                            sequence[name], name)
+
+        # The rollback gets, under the service's value names, what AppSearch
+        # read raw (0x2) from the 64-bit (0x10) settings key under HKLM (2).
+        names = setting_names()
+        restore = actions["RollbackStoreInstallSettings"]["Target"]
+        tokens = dict(re.findall(r'"(\w+)=\[(\w+)\]"', restore))
+        self.assertEqual({names[k] for k in ("kComPortValue", "kAdminOnlyValue", "kCheckDelayValue")},
+                         set(tokens))
+        searches = {row["Property"]: row["Signature_"] for row in table("AppSearch")}
+        locators = {row["Signature_"]: row for row in table("RegLocator")}
+        for value, prior in tokens.items():
+            locator = locators[searches[prior]]
+            self.assertEqual(("2", names["kSettingsKeyPath"], value, "18"),
+                             (locator["Root"], locator["Key"], locator["Name"], locator["Type"]))
+
+        secure = {row["Property"]: row["Value"] for row in table("Property")}
+        self.assertLessEqual({"COMPORT", "ADMINONLY", "CHECKDELAY"},
+                             set(secure["SecureCustomProperties"].split(";")))
 
 
 class Services(unittest.TestCase):
