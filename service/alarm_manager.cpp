@@ -188,7 +188,7 @@ AlarmManager::AlarmManager()
     : m_policyWatch(
           [this] {
               try {
-                  ApplyPolicy();
+                  ApplyPolicy(true);
               } catch (...) {
                   // This change is lost; the next one is read whole.
                   try {
@@ -253,10 +253,6 @@ void AlarmManager::Start(EventReporter& reporter) {
         watcher->Start(nullptr, 0, false);
         m_policyWatch.Start(nullptr, 0, false);
     }
-}
-
-void AlarmManager::ApplyPolicy() {
-    ApplyPolicy(true);
 }
 
 void AlarmManager::ApplyPolicy(bool running) {

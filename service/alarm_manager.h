@@ -149,10 +149,6 @@ public:
     // refused with E_INVALIDARG, and any name while the organisation's
     // policy sets the port with E_ACCESSDENIED: neither watched nor stored.
     HRESULT SetComPort(const std::wstring& name);
-    // Reads the organisation's policy again and applies what changed: the
-    // port watched (the policy's, else the service's own) and the check
-    // period (the checker restarts on a new one). Each change is reported.
-    void ApplyPolicy();
 
     size_t ServerCount() const;
     LONG CurrentState() const noexcept { return m_state.load(); }
@@ -223,8 +219,11 @@ private:
     EventQueue m_events;
 
     void StartChecker();
-    // ApplyPolicy's work; running: the checker and the port watcher have
-    // been started and take the change now.
+    // Reads the organisation's policy again and applies what changed: the
+    // port watched (the policy's, else the service's own) and the check
+    // period. Each change is reported. running: the checker and the port
+    // watcher have been started and take the change now (the checker
+    // restarts on a new period).
     void ApplyPolicy(bool running);
     // The port the watcher is to watch; the caller holds m_storeLock.
     std::wstring EffectivePortLocked() const;
