@@ -8,6 +8,7 @@ set(KRVN_CONFIG_PORTABLE_SOURCES
     buffer.cpp
     bv_value.cpp
     image_validation.cpp
+    policy_value.cpp
     value.cpp
     value_type.cpp)
 list(TRANSFORM KRVN_CONFIG_PORTABLE_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

@@ -22,9 +22,11 @@
 #include "service/com_port_waiter.h"
 #include "service/configuration_policy.h"
 #include "service/event_reporter.h"
+#include "service/event_text.h"
 #include "service/serial_port_name.h"
 #include "service/stored_port_name.h"
 #include "service/system_error_text.h"
+#include "service/thread_fault.h"
 
 namespace {
 
@@ -182,10 +184,29 @@ AlarmManager& AlarmManager::Instance() {
     return *instance;
 }
 
-AlarmManager::AlarmManager() = default;
+AlarmManager::AlarmManager()
+    : m_policyWatch(
+          [this] {
+              try {
+                  ApplyPolicy(true);
+              } catch (...) {
+                  // This change is lost; the next one is read whole.
+                  try {
+                      Report(ThreadFaultEvent(L"policy watch"));
+                  } catch (...) {
+                  }
+              }
+          },
+          [this](DWORD error) {
+              Report({EventType::Warning,
+                      MSG_POLICY_NOT_WATCHED,
+                      {std::to_wstring(error), SystemErrorText(error)}});
+          }) {}
 
 AlarmManager::~AlarmManager() {
-    // Both threads work on this object: they must have ended before it goes.
+    // The threads work on this object: they must have ended before it goes.
+    // The policy watch restarts the others, so it goes first.
+    m_policyWatch.Stop(true);
     if (const auto watcher = PortWatcher()) {
         watcher->Stop(true);
     }
@@ -204,10 +225,20 @@ void AlarmManager::Start(EventReporter& reporter) {
     LoadList();
     LoadCheckDelay(reporter);
     // A stored name passes the same check as a client's before it is opened.
-    const std::wstring portName =
+    const std::wstring storedPort =
         KRVN::LoadComPort([&reporter](const std::wstring& name, const std::wstring& keyPath) {
             return IsUsableStoredPortName(name, keyPath, reporter);
         });
+    {
+        std::lock_guard<std::mutex> saving(m_storeLock);
+        m_ownPort = storedPort;
+    }
+    ApplyPolicy(false);
+    std::wstring portName;
+    {
+        std::lock_guard<std::mutex> saving(m_storeLock);
+        portName = EffectivePortLocked();
+    }
     {
         std::lock_guard<std::mutex> control(m_checkerControl);
         StartChecker();
@@ -220,12 +251,69 @@ void AlarmManager::Start(EventReporter& reporter) {
     m_portWatcher = watcher;
     if (!m_shutDown) {
         watcher->Start(nullptr, 0, false);
+        m_policyWatch.Start(nullptr, 0, false);
     }
+}
+
+void AlarmManager::ApplyPolicy(bool running) {
+    std::lock_guard<std::mutex> reading(m_policyLock);
+    SettingsPolicy::OwnValues own{KRVN::LoadAdminOnly() ? L"1" : L"0",
+                                  std::to_wstring(m_ownCheckDelay), L"(none)"};
+    {
+        std::lock_guard<std::mutex> saving(m_storeLock);
+        if (!m_ownPort.empty()) {
+            own.port = EventText(m_ownPort);
+        }
+    }
+    m_policy.Refresh(own, [this](Event event) { Report(std::move(event)); });
+
+    const auto& delayPolicy = m_policy.CheckDelay();
+    const LONG delay = delayPolicy.state == KRVN::PolicyState::Set
+                           ? static_cast<LONG>(delayPolicy.value)
+                           : m_ownCheckDelay;
+    if (delay != m_connectCheckDelay) {
+        std::lock_guard<std::mutex> control(m_checkerControl);
+        // The checker reads its period when it starts: it takes the new one
+        // now, with a check at once.
+        if (running) {
+            m_checker.Stop(true);
+        }
+        m_connectCheckDelay = delay;
+        if (running) {
+            StartChecker();
+        }
+    }
+
+    const auto& portPolicy = m_policy.Port();
+    std::lock_guard<std::mutex> saving(m_storeLock);
+    m_managedPort.reset();
+    if (portPolicy.state == KRVN::PolicyState::Set) {
+        m_managedPort = portPolicy.value;
+    }
+    if (!running) {
+        return;
+    }
+    // The stored name stays as it is: when the policy goes, it applies again.
+    KRVN::CountedPtr<ComPortWaiter> watcher;
+    {
+        std::lock_guard<std::mutex> hold(m_watcherLock);
+        if (!m_shutDown) {
+            watcher = m_portWatcher;
+        }
+    }
+    if (watcher) {
+        watcher->SetPortName(EffectivePortLocked());
+    }
+}
+
+std::wstring AlarmManager::EffectivePortLocked() const {
+    return m_managedPort.value_or(m_ownPort);
 }
 
 void AlarmManager::LoadCheckDelay(EventReporter& reporter) {
     LONG stored = kDefaultConnectCheckDelay;
     if (KRVN::LoadConnectCheckDelay(stored) != S_OK) {
+        m_ownCheckDelay = m_connectCheckDelay;
         return;
     }
     // The registry holds it as a DWORD.
@@ -237,6 +325,7 @@ void AlarmManager::LoadCheckDelay(EventReporter& reporter) {
                          {std::to_wstring(seconds), std::to_wstring(used)}});
     }
     m_connectCheckDelay = static_cast<LONG>(used);
+    m_ownCheckDelay = m_connectCheckDelay;
 }
 
 void AlarmManager::Shutdown() {
@@ -246,6 +335,7 @@ void AlarmManager::Shutdown() {
         m_shutDown = true;
         watcher = m_portWatcher;
     }
+    m_policyWatch.Stop(false);
     if (watcher) {
         watcher->Stop(false);
     }
@@ -466,6 +556,10 @@ HRESULT AlarmManager::SetComPort(const std::wstring& name) {
         return E_INVALIDARG;
     }
     std::lock_guard<std::mutex> saving(m_storeLock);
+    if (m_managedPort) {
+        return E_ACCESSDENIED;
+    }
+    m_ownPort = name;
     if (const auto watcher = PortWatcher()) {
         watcher->SetPortName(name);
     }

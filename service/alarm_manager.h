@@ -7,8 +7,9 @@
 //
 // Locks, taken in this order and never the other way round:
 // - the store lock (m_storeLock): held by SaveList from its snapshot of the
-//   list until the registry has it, and by SetComPort from the watcher's
-//   name to the stored one, so saves land in the order they were made;
+//   list until the registry has it, and by SetComPort and a change of the
+//   port's policy from the watcher's name to the stored one, so saves land
+//   in the order they were made and a put never undoes a managed port;
 // - the manager lock (m_lock): held by the checker while it records one
 //   probe's result, and by insertions;
 // - the list lock (m_listLock): held only for the moment the map is read or
@@ -28,6 +29,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -46,6 +48,8 @@
 #include "service/connect_checker.h"
 #include "service/desktop_program.h"
 #include "service/event_queue.h"
+#include "service/policy_watch.h"
+#include "service/settings_policy.h"
 
 class ComPortWaiter;
 
@@ -75,18 +79,21 @@ public:
 
     // Makes the settings key and every key below it the service's, loads the
     // stored list and settings (a stored port name that is no serial port
-    // of this machine is reported and not watched), starts the checker and
-    // the port watcher, which reports its port's failures to reporter (it
-    // must outlive the watcher), as do the alarm passes and Report. Raises
-    // CAException when a thread cannot be started.
+    // of this machine is reported and not watched), applies the
+    // organisation's policy over them (settings_policy.h), starts the
+    // checker and the port watcher, which reports its port's failures to
+    // reporter (it must outlive the watcher), as do the alarm passes and
+    // Report, and then the watch of the policy. Raises CAException when a
+    // thread cannot be started.
     void Start(EventReporter& reporter);
     // Where the passes and Report write, for a manager that is not started.
     void ReportTo(EventReporter& reporter) { m_events.SetReporter(reporter); }
     // Writes event after everything reported before, on a worker: the
     // caller never waits for the event log.
     void Report(Event event);
-    // Asks the port watcher to stop (without waiting) and closes our desktop
-    // program "Alarm.exe" if one runs (desktop_program.h).
+    // Asks the port watcher and the policy watch to stop (without waiting)
+    // and closes our desktop program "Alarm.exe" if one runs
+    // (desktop_program.h).
     void Shutdown();
     // After Shutdown: waits until the port watcher has ended and no alarm
     // pass (a press, a client's SendAlarm) is under way any more, then until
@@ -139,7 +146,8 @@ public:
     std::wstring GetComPort() const;
     // Watches the port from now on and stores its name; the store's result.
     // A name that is no serial port of this machine (serial_port_name.h) is
-    // refused with E_INVALIDARG: neither watched nor stored.
+    // refused with E_INVALIDARG, and any name while the organisation's
+    // policy sets the port with E_ACCESSDENIED: neither watched nor stored.
     HRESULT SetComPort(const std::wstring& name);
 
     size_t ServerCount() const;
@@ -147,6 +155,7 @@ public:
     // Null until Start.
     KRVN::CountedPtr<ComPortWaiter> PortWatcher() const;
     Snapshot Servers() const;
+    // The period in effect: the policy's, else the stored one.
     LONG ConnectCheckDelay() const noexcept { return m_connectCheckDelay; }
 
 private:
@@ -186,17 +195,38 @@ private:
     KRVN::CountedPtr<ComPortWaiter> m_portWatcher;
     bool m_shutDown = false;
     DesktopProgram m_desktop;
-    LONG m_connectCheckDelay = kDefaultConnectCheckDelay;
+    std::atomic<LONG> m_connectCheckDelay{kDefaultConnectCheckDelay};
+
+    // The service's own settings, which apply where the policy sets none:
+    // the port loaded at start or last set by a client (under m_storeLock),
+    // and the stored check period read at start.
+    std::wstring m_ownPort;
+    LONG m_ownCheckDelay = kDefaultConnectCheckDelay;
+    // The port the policy sets, under m_storeLock.
+    std::optional<std::wstring> m_managedPort;
+    // Serialises ApplyPolicy: one read of the policy at a time.
+    std::mutex m_policyLock;
+    SettingsPolicy m_policy;
 
     // Numbers the passes in their events.
     std::atomic<unsigned long> m_passes{0};
     std::mutex m_inFlightLock;
     std::condition_variable m_noPassInFlight;
     size_t m_passesInFlight = 0;
+    // Applies the policy on its own thread; stopped before anything goes.
+    PolicyWatch m_policyWatch;
     // Declared last: it is destroyed first, once its reports are written.
     EventQueue m_events;
 
     void StartChecker();
+    // Reads the organisation's policy again and applies what changed: the
+    // port watched (the policy's, else the service's own) and the check
+    // period. Each change is reported. running: the checker and the port
+    // watcher have been started and take the change now (the checker
+    // restarts on a new period).
+    void ApplyPolicy(bool running);
+    // The port the watcher is to watch; the caller holds m_storeLock.
+    std::wstring EffectivePortLocked() const;
     // Reads ConnectCheckDelay, kept within its range (reported when it was not).
     void LoadCheckDelay(EventReporter& reporter);
     // Lists entry under key unless an equal key is listed already; true

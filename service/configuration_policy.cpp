@@ -8,6 +8,7 @@
 #include "common/unique_handle.h"
 #include "config/registry_store.h"
 #include "service/calling_process.h"
+#include "service/settings_policy.h"
 
 namespace {
 
@@ -65,6 +66,11 @@ void SetCallerSource(CallerSource source) noexcept {
     g_callerSource = source ? source : &CurrentCaller;
 }
 
+bool AdminOnlyInEffect() {
+    const auto policy = AdminOnlyPolicy();
+    return policy.state == KRVN::PolicyState::Set ? policy.value != 0 : KRVN::LoadAdminOnly();
+}
+
 bool CallerMayConfigure() {
-    return MayConfigure(g_callerSource.load()(), KRVN::LoadAdminOnly());
+    return MayConfigure(g_callerSource.load()(), AdminOnlyInEffect());
 }

@@ -1,11 +1,12 @@
 #pragma once
 // Who may change the service's configuration and read the disk servers'
-// passwords. By default everyone who may call the service; with the
-// registry value "AdminOnlyConfiguration" (a DWORD under the settings key)
-// non-zero, only SYSTEM, Administrators and the service's own code; the
-// same goes for the red-button test (a stored sink keeps presses from
-// raising the alarm). Everyone keeps the list, the states, the alarm, the
-// refresh and the end of a button test.
+// passwords. By default everyone who may call the service; with
+// "AdminOnlyConfiguration" on, only SYSTEM, Administrators and the service's
+// own code. The organisation's policy value (1 on, 0 off) wins over the
+// DWORD under the settings key (non-zero on). The same goes for the
+// red-button test (a stored sink keeps presses from raising the alarm).
+// Everyone keeps the list, the states, the alarm, the refresh and the end of
+// a button test.
 
 #include <windows.h>
 
@@ -25,5 +26,7 @@ CallerIdentity CurrentCaller();
 using CallerSource = CallerIdentity (*)();
 void SetCallerSource(CallerSource source) noexcept;
 
-// MayConfigure for the current caller and the stored setting.
+// AdminOnlyConfiguration as it applies now: the policy's, else the stored one.
+bool AdminOnlyInEffect();
+// MayConfigure for the current caller and AdminOnlyInEffect.
 bool CallerMayConfigure();

@@ -38,7 +38,8 @@ HRESULT QNAlarm::put_ComPort(BSTR name) {
         const std::wstring before = m_manager.GetComPort();
         const std::wstring after = name ? name : L"";
         const HRESULT result = m_manager.SetComPort(after);
-        if (after != before) {
+        // Refused (a port the organisation's policy sets): nothing changed.
+        if (result != E_ACCESSDENIED && after != before) {
             m_manager.Report(
                 {EventType::Information,
                  MSG_PORT_CHANGED,

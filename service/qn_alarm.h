@@ -26,9 +26,12 @@ public:
                                 KRVN::com::Entry<IEstablishCommunications>>;
     static constexpr KRVN::com::Aggregation kAggregation = KRVN::com::Aggregation::Refused;
 
+    // The port watched: the organisation's policy's, else the service's own.
     HRESULT STDMETHODCALLTYPE get_ComPort(BSTR* name) override;
     // A null name is taken as the empty one: nothing is watched. A name with
-    // a zero character before its end is refused (E_INVALIDARG).
+    // a zero character before its end is refused (E_INVALIDARG). While the
+    // policy sets the port, a put is refused with E_ACCESSDENIED and the
+    // stored name stays.
     HRESULT STDMETHODCALLTYPE put_ComPort(BSTR name) override;
 
     // A sink begins the caller's red-button test (presses raise no alarm

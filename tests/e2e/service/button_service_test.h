@@ -78,14 +78,16 @@ protected:
     }
 
     // Tolvane.exe started by hand as the plain local server, watching the
-    // button's port, the client connected to it. It prints its event texts
-    // on its console and ends by itself once its last client has gone (a
-    // killed one would leave its class objects registered).
-    ::testing::AssertionResult StartPlainServer() {
+    // button's port (the stored one unless the policy sets it), the client
+    // connected to it. It prints its event texts on its console and ends by
+    // itself once its last client has gone (a killed one would leave its
+    // class objects registered).
+    ::testing::AssertionResult
+    StartPlainServer(const std::wstring& storedPort = VirtualButton::Port()) {
         if (auto registered = Tolvane(L"-RegServer"); !registered) {
             return registered;
         }
-        SetComPortSetting(VirtualButton::Port());
+        SetComPortSetting(storedPort);
         m_plain = std::async(std::launch::async, [] { return RunTolvane(L""); });
         if (!VirtualButton::WaitForDtr(kButtonWaitMs)) {
             return ::testing::AssertionFailure() << "the server does not watch the button";

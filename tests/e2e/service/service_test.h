@@ -1,7 +1,7 @@
 #pragma once
 // Base of the service tests: each test starts and ends with no Tolvane
-// service, no registration and no stored settings, so later tests start
-// clean whatever an earlier one left.
+// service, no registration, no stored settings and no policy, so later tests
+// start clean whatever an earlier one left.
 
 #include <windows.h>
 #include <objbase.h>
@@ -22,6 +22,7 @@ protected:
         EXPECT_TRUE(StopService());
         EXPECT_TRUE(Tolvane(L"-UnregServer"));
         ClearSettings();
+        ClearPolicy();
     }
 
     // A new object of the class in the service's process (COM starts the

@@ -3,6 +3,7 @@
 #include <tlhelp32.h>
 
 #include "common/unique_handle.h"
+#include "config/setting_names.h"
 #include "tests/support/wait.h"
 
 namespace krvn_e2e {
@@ -26,6 +27,13 @@ KRVN::unique_schandle OpenTolvane(DWORD access) {
         return KRVN::unique_schandle();
     }
     return KRVN::unique_schandle(::OpenServiceW(manager.get(), kServiceName, access));
+}
+
+KRVN::unique_hkey PolicyKey() {
+    KRVN::unique_hkey key;
+    ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, KRVN::kPolicyKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS,
+                      nullptr, key.put(), nullptr);
+    return key;
 }
 
 } // namespace
@@ -100,6 +108,33 @@ void SetComPortSetting(const std::wstring& name) {
 bool WriteAdminOnly(DWORD on) {
     return ::RegSetValueExW(SettingsKey().get(), L"AdminOnlyConfiguration", 0, REG_DWORD,
                             reinterpret_cast<const BYTE*>(&on), sizeof on) == ERROR_SUCCESS;
+}
+
+void ClearPolicy() {
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, KRVN::kPolicyKeyPath);
+}
+
+bool WritePolicyDword(const wchar_t* name, DWORD value) {
+    return ::RegSetValueExW(PolicyKey().get(), name, 0, REG_DWORD,
+                            reinterpret_cast<const BYTE*>(&value), sizeof value) == ERROR_SUCCESS;
+}
+
+bool WritePolicyText(const wchar_t* name, const std::wstring& text) {
+    return ::RegSetValueExW(
+               PolicyKey().get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+               static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+bool DeletePolicyValue(const wchar_t* name) {
+    return ::RegDeleteValueW(PolicyKey().get(), name) == ERROR_SUCCESS;
+}
+
+std::wstring StoredComPort() {
+    wchar_t name[256] = {};
+    DWORD size = sizeof name;
+    ::RegGetValueW(HKEY_LOCAL_MACHINE, kSettingsKey, KRVN::kComPortValue, RRF_RT_REG_SZ, nullptr,
+                   name, &size);
+    return name;
 }
 
 StoredValue ReadServerListSetting() {

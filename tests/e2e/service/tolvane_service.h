@@ -39,6 +39,15 @@ void SetConnectCheckDelay(DWORD seconds);
 void SetComPortSetting(const std::wstring& name);
 bool WriteAdminOnly(DWORD on);
 
+// The organisation's policy values under HKLM\SOFTWARE\Policies\Corvane\Alarm.
+void ClearPolicy();
+bool WritePolicyDword(const wchar_t* name, DWORD value);
+// REG_SZ with its terminator.
+bool WritePolicyText(const wchar_t* name, const std::wstring& text);
+bool DeletePolicyValue(const wchar_t* name);
+// The stored port name; empty when none is stored.
+std::wstring StoredComPort();
+
 // The stored server list ("ServerConfig") as it is, whatever its type.
 struct StoredValue {
     DWORD type = REG_NONE; // REG_NONE: no such value

@@ -6,6 +6,7 @@ set(KRVN_CONFIG_TEST_SOURCES
     buffer_test.cpp
     counted_ptr_test.cpp
     image_validation_test.cpp
+    policy_value_test.cpp
     value_test.cpp
     value_text_test.cpp)
 list(TRANSFORM KRVN_CONFIG_TEST_SOURCES PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/unique_handle.h"
+#include "config/setting_names.h"
 #include "service/configuration_policy.h"
 #include "service/serial_comm_port_names.h"
 #include "service/serial_port_name.h"
@@ -33,6 +34,33 @@ TEST(ConfigurationPolicyTest, OnlyTheRestrictionKeepsOrdinaryCallersOut) {
     EXPECT_TRUE(MayConfigure(own, true));
     EXPECT_TRUE(MayConfigure(system, true));
     EXPECT_TRUE(MayConfigure(administrator, true));
+}
+
+void WriteDword(const wchar_t* keyPath, DWORD value) {
+    KRVN::unique_hkey key;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, 0,
+                                               KEY_SET_VALUE, nullptr, key.put(), nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(key.get(), KRVN::kAdminOnlyValue, 0, REG_DWORD,
+                                              reinterpret_cast<BYTE*>(&value), sizeof value));
+}
+
+TEST(ConfigurationPolicyTest, ThePolicysRestrictionWinsOverTheStoredOneUnlessItIsBad) {
+    const auto cleanUp = KRVN::scope_exit([] {
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, KRVN::kSettingsKeyPath);
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, KRVN::kPolicyKeyPath);
+    });
+    WriteDword(KRVN::kSettingsKeyPath, 1);
+    EXPECT_TRUE(AdminOnlyInEffect());
+    WriteDword(KRVN::kPolicyKeyPath, 0);
+    EXPECT_FALSE(AdminOnlyInEffect());
+    WriteDword(KRVN::kSettingsKeyPath, 0);
+    WriteDword(KRVN::kPolicyKeyPath, 1);
+    EXPECT_TRUE(AdminOnlyInEffect());
+    // Neither off nor on: the stored setting applies.
+    WriteDword(KRVN::kPolicyKeyPath, 7);
+    EXPECT_FALSE(AdminOnlyInEffect());
+    WriteDword(KRVN::kSettingsKeyPath, 1);
+    EXPECT_TRUE(AdminOnlyInEffect());
 }
 
 TEST(SerialPortNameTest, OnlySerialPortsOfThisMachine) {
