@@ -135,6 +135,19 @@ SubstituteServerProcess::~SubstituteServerProcess() {
     return ::testing::AssertionSuccess();
 }
 
+::testing::AssertionResult SubstituteServerProcess::Kill() {
+    if (!m_process) {
+        return ::testing::AssertionSuccess();
+    }
+    const bool ended = ::TerminateProcess(m_process.get(), 9) &&
+                       ::WaitForSingleObject(m_process.get(), kStopTimeoutMs) == WAIT_OBJECT_0;
+    m_process.reset();
+    if (!ended) {
+        return ::testing::AssertionFailure() << "the substitute server could not be killed";
+    }
+    return ::testing::AssertionSuccess();
+}
+
 std::uint16_t SubstituteServerProcess::Port() const {
     for (const LogEvent& line : Events("listening")) {
         const size_t colon = line.where.rfind(':');

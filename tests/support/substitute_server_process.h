@@ -46,6 +46,8 @@ public:
                                      int lifetimeSeconds);
     // Asks the server to stop and waits for it to end.
     ::testing::AssertionResult Stop();
+    // Ends the server at once, as a crash would: calls in flight get no answer.
+    ::testing::AssertionResult Kill();
 
     DWORD ProcessId() const noexcept { return m_processId; }
     // The port of the first TCP address the server listens on.

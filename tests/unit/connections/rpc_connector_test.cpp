@@ -157,6 +157,33 @@ TEST_F(RpcConnectorTest, AServerThatNeverAnswersCostsItsBoundOnceAndOneWorker) {
     EXPECT_TRUE(IsUnreachable(connector.SendAlarm()));
 }
 
+TEST_F(RpcConnectorTest, AServerKilledWhileACallWaitsForItsAnswerIsReachedAfterEachRestart) {
+    // Addresses no other test uses: the runtime keeps what it knows of an
+    // address for the whole process.
+    const struct {
+        const wchar_t* hang;
+        const wchar_t* address;
+    } cases[] = {{L"open", L"127.0.0.9"}, {L"alarm", L"127.0.0.10"}};
+    for (const auto& held : cases) {
+        SCOPED_TRACE(testing::Message() << "held call: " << held.hang);
+        const auto object = MakeServerObject(held.address, L"secret", 0);
+        RpcConnector connector(object.get());
+        StartServer(std::wstring(L"--rpc-hang ") + held.hang);
+        EXPECT_EQ(PendingResult::kTimedOut, connector.SendAlarmBy(DeadlineAfter(200)));
+        ASSERT_TRUE(m_server.WaitForEvents("hang", 1));
+        ASSERT_TRUE(m_server.Kill());
+        // The checker goes on probing while the server is down.
+        EXPECT_TRUE(IsUnreachable(connector.Connect()));
+
+        for (int restart = 1; restart <= 2; ++restart) {
+            SubstituteServerProcess server;
+            ASSERT_TRUE(server.Start(L"--rpc --password secret"));
+            EXPECT_EQ(0, connector.Connect()) << "after restart " << restart;
+            ASSERT_TRUE(server.Kill());
+        }
+    }
+}
+
 TEST_F(RpcConnectorTest, ImpersonationIsUndoneOnTheCallingThread) {
     StartServer();
     RpcConnector connector(m_object.get());
