@@ -384,6 +384,13 @@ std::int32_t AlarmManager::AlarmAll(const AlarmSource& source) {
     NoticeEndedConnections(entries);
     std::vector<Order> orders;
     orders.reserve(entries.size());
+    // Each state is read once: the checker may change it meanwhile, and an
+    // entry seen unreachable first and reachable next would get no order.
+    std::vector<bool> reachableNow;
+    reachableNow.reserve(entries.size());
+    for (const auto& entry : entries) {
+        reachableNow.push_back(entry.second->GetStateCode() == 0);
+    }
     std::vector<size_t> slow;
     for (const bool reachable : {true, false}) {
         // Orders on open connections go out first: a worker starting on a
@@ -391,7 +398,7 @@ std::int32_t AlarmManager::AlarmAll(const AlarmSource& source) {
         slow.clear();
         for (size_t i = 0; i < entries.size(); ++i) {
             const Entry& entry = entries[i].second;
-            if ((entry->GetStateCode() == 0) != reachable) {
+            if (reachableNow[i] != reachable) {
                 continue;
             }
             if (entry->SendAlarmNow()) {

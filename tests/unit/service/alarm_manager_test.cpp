@@ -13,7 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "com/bstr.h"
+#include "com/com_object.h"
 #include "common/unique_handle.h"
+#include "connections/qn_server.h"
 #include "service/alarm_manager.h"
 #include "service/com_port_waiter.h"
 #include "tests/unit/connections/refusing_port.h"
@@ -99,6 +102,33 @@ TEST_F(AlarmManagerTest, ReachableServersGetTheAlarmFirst) {
     LONG code = 0;
     s2->get_StateCode(&code);
     EXPECT_EQ(5, code);
+}
+
+// A server whose state changes at every look, as when the checker reaches
+// it in the middle of a pass.
+class FlickeringServer : public QNServer {
+public:
+    HRESULT STDMETHODCALLTYPE get_StateCode(LONG* value) override {
+        *value = m_looks++ % 2 == 0 ? 5 : 0;
+        return S_OK;
+    }
+
+private:
+    std::atomic<int> m_looks{0};
+};
+
+TEST_F(AlarmManagerTest, AServerWhoseStateChangesDuringAPassStillGetsItsOrder) {
+    ASSERT_TRUE(m_rpc.Start(L"--password s --listen 127.0.0.24:0"));
+    const KRVN::com_ptr<IQNServer> server(KRVN::com::ComObject<FlickeringServer>::Make());
+    const KRVN::unique_bstr address(L"127.0.0.24");
+    const KRVN::unique_bstr password(L"s");
+    server->put_Address(address.get());
+    server->put_Password(password.get());
+    server->put_Port(m_rpc.Port());
+    m_manager.AddServer(server.get());
+
+    EXPECT_EQ(0, m_manager.AlarmAll(kPress));
+    EXPECT_TRUE(m_rpc.WaitForEvents("unmount", 1));
 }
 
 TEST_F(AlarmManagerTest, TransportFollowsPortAndFallsBackToRpc) {
