@@ -144,6 +144,9 @@ private:
     ULONGLONG m_lineQuietFrom = 0;
     bool m_serviceLost = false;
     bool m_cleanedUp = false;
+    // Sinks of clients killed while the service held them: Wine's COM keeps
+    // one event handle for each such proxy the service releases.
+    size_t m_killedSinks = 0;
     krvn_e2e::ProcessUsage m_baseline;
     krvn_e2e::ProcessUsage m_end;
 };
