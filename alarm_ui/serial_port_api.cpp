@@ -1,6 +1,6 @@
 #include "alarm_ui/serial_port_api.h"
 
-#include "alarm_ui/serial_comm_ports.h"
+#include "config/serial_comm_ports.h"
 
 const SerialPortApi& SerialPortApi::System() {
     static const SerialPortApi api = {

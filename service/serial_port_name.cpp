@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <climits>
 
-#include "service/serial_comm_port_names.h"
+#include "config/serial_comm_ports.h"
 
 namespace {
 
@@ -52,6 +52,5 @@ bool IsSerialPortName(std::wstring_view name, const std::vector<std::wstring>& m
 
 bool IsSerialPortName(std::wstring_view name) {
     const bool needsList = HasDevicePrefix(name) && !IsComName(name.substr(kDevicePrefix.size()));
-    return IsSerialPortName(name,
-                            needsList ? MachineSerialCommPortNames() : std::vector<std::wstring>());
+    return IsSerialPortName(name, needsList ? MachineSerialPorts() : std::vector<std::wstring>());
 }

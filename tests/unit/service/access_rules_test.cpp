@@ -12,7 +12,7 @@
 #include "common/unique_handle.h"
 #include "config/setting_names.h"
 #include "service/configuration_policy.h"
-#include "service/serial_comm_port_names.h"
+#include "config/serial_comm_ports.h"
 #include "service/serial_port_name.h"
 
 namespace krvn_test {
@@ -100,7 +100,7 @@ TEST(SerialPortNameTest, TheMachineListsItsPortsUnderSerialComm) {
     set(L"\\Device\\KrvnA", REG_SZ, L"KRVNLONGPORT", 13);
     set(L"\\Device\\KrvnB", REG_SZ, L"KRVN7", 5);
     set(L"\\Device\\KrvnC", REG_EXPAND_SZ, L"KRVN8", 6);
-    const auto names = SerialCommPortNames(key.get());
+    const auto names = ReadSerialCommPorts(key.get());
     EXPECT_EQ(1, std::count(names.begin(), names.end(), L"KRVN7"));
     EXPECT_TRUE(IsSerialPortName(L"\\\\.\\krvn7"));
     EXPECT_TRUE(IsSerialPortName(L"\\\\.\\KRVNLONGPORT"));

@@ -1,4 +1,4 @@
-#include "service/serial_comm_port_names.h"
+#include "config/serial_comm_ports.h"
 
 #include <algorithm>
 
@@ -8,19 +8,18 @@ namespace {
 
 constexpr wchar_t kSerialCommKey[] = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
 
-// Reads of one value whose name or data outgrew the buffers meanwhile (a
-// port plugged in while the key is read): the sizes are asked again each
-// time. A value that still does not fit is left out.
-constexpr int kReadTries = 3;
+// Tries of one value whose name or data outgrew the buffers meanwhile (a
+// port plugged in while we read): the sizes are asked again each time.
+constexpr int kGrowthTries = 3;
 
-struct ValueBuffers {
+struct Buffers {
     std::vector<wchar_t> name;
     std::vector<wchar_t> data;
 };
 
-// Room for the longest value name and data the key holds now. The name's
-// length comes without its terminator, the data's in bytes.
-bool SizeFor(HKEY key, ValueBuffers& buffers) {
+// Buffers for the longest value name and data the key holds now. The name's
+// maximum is counted without its terminator; the data's in bytes.
+bool SizeBuffers(HKEY key, Buffers& buffers) {
     DWORD nameChars = 0;
     DWORD dataBytes = 0;
     if (::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
@@ -34,44 +33,49 @@ bool SizeFor(HKEY key, ValueBuffers& buffers) {
 
 } // namespace
 
-std::vector<std::wstring> SerialCommPortNames(HKEY key) {
-    std::vector<std::wstring> names;
-    ValueBuffers buffers;
-    if (!SizeFor(key, buffers)) {
-        return names;
+std::vector<std::wstring> ReadSerialCommPorts(HKEY key) {
+    std::vector<std::wstring> ports;
+    Buffers buffers;
+    if (!SizeBuffers(key, buffers)) {
+        return ports;
     }
     for (DWORD index = 0;; ++index) {
-        DWORD type = REG_NONE;
+        DWORD type = 0;
         DWORD dataBytes = 0;
         LSTATUS status = ERROR_MORE_DATA;
-        for (int tries = 0; status == ERROR_MORE_DATA && tries < kReadTries; ++tries) {
-            if (tries > 0 && !SizeFor(key, buffers)) {
-                return names;
+        for (int tries = 0; status == ERROR_MORE_DATA && tries < kGrowthTries; ++tries) {
+            if (tries > 0 && !SizeBuffers(key, buffers)) {
+                return ports;
             }
             auto nameChars = static_cast<DWORD>(buffers.name.size());
             dataBytes = static_cast<DWORD>(buffers.data.size() * sizeof(wchar_t));
             status = ::RegEnumValueW(key, index, buffers.name.data(), &nameChars, nullptr, &type,
                                      reinterpret_cast<BYTE*>(buffers.data.data()), &dataBytes);
         }
-        if (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && type != REG_SZ)) {
+        if (status == ERROR_MORE_DATA) {
             continue;
         }
         if (status != ERROR_SUCCESS) {
-            return names;
+            break;
         }
+        if (type != REG_SZ) {
+            continue;
+        }
+        // The data need not end in a terminator, nor stop at the first one.
         const wchar_t* text = buffers.data.data();
         const wchar_t* end = std::find(text, text + dataBytes / sizeof(wchar_t), L'\0');
         if (end != text) {
-            names.emplace_back(text, end);
+            ports.emplace_back(text, end);
         }
     }
+    return ports;
 }
 
-std::vector<std::wstring> MachineSerialCommPortNames() {
+std::vector<std::wstring> MachineSerialPorts() {
     KRVN::unique_hkey key;
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSerialCommKey, 0, KEY_QUERY_VALUE, key.put()) !=
         ERROR_SUCCESS) {
         return {};
     }
-    return SerialCommPortNames(key.get());
+    return ReadSerialCommPorts(key.get());
 }

@@ -2,7 +2,8 @@
 // The serial ports of the machine as its drivers publish them under
 // HKLM\HARDWARE\DEVICEMAP\SERIALCOMM: one value per port, named after the
 // device (\Device\Serial0, of no use to a user), with the port's name
-// ("COM12") as its data.
+// ("COM12") as its data. The tray program lists them; the service takes no
+// other \\.\NAME for the red button.
 
 #include <windows.h>
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "alarm_ui/serial_comm_ports.h"
+#include "config/serial_comm_ports.h"
 #include "common/unique_handle.h"
 
 namespace {
