@@ -5,7 +5,9 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <ostream>
+#include <string>
 
 namespace krvn_e2e {
 
@@ -24,5 +26,25 @@ std::ostream& operator<<(std::ostream& out, const ProcessUsage& usage);
 // another process under Wine), threads from a snapshot, the working set from
 // the process's memory counters.
 ProcessUsage MeasureProcess(DWORD processId);
+
+// How much a process may grow between two readings; registry keys are
+// counted apart from the other handles, and the working set only when a
+// bound is given.
+struct UsageSlack {
+    size_t handles = 0;
+    size_t keys = 0;
+    size_t threads = 0;
+    size_t workingSet = SIZE_MAX; // bytes
+};
+
+// Empty when after is within slack of before, else what grew.
+std::string Growth(const ProcessUsage& before, const ProcessUsage& after, const UsageSlack& slack);
+
+// The process at rest: the least of its readings, one every half second
+// after a second's settling; at least `readings` of them, and more while
+// they still exceed `slack` over `from`, for up to eight seconds (the system
+// thread pool keeps an idle worker for five).
+ProcessUsage RestingUsage(DWORD processId, int readings, const ProcessUsage* from = nullptr,
+                          const UsageSlack& slack = {});
 
 } // namespace krvn_e2e

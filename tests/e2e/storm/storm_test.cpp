@@ -64,14 +64,7 @@ constexpr DWORD kLongRunBoundMs = 180000;
 // may grow by the number of objects the script clients create, no more.
 constexpr size_t kScriptObjects = kScriptClients * (1 + 3 * kScriptRounds);
 
-// How much the service may grow between two readings; registry keys are
-// counted apart from the other handles.
-struct Slack {
-    size_t handles;
-    size_t keys;
-    size_t threads;
-    size_t workingSet; // bytes
-};
+using Slack = krvn_e2e::UsageSlack;
 constexpr size_t kMiB = 1024 * 1024;
 // From the warmed-up baseline to the first storm: the pool of call threads
 // and their handles may reach a new high-water mark.
@@ -434,40 +427,18 @@ protected:
         return {UnmountsAt(m_anchors, kAnchors[0]), UnmountsAt(m_anchors, kAnchors[1])};
     }
 
-    // The service at rest: the least of its readings, one every half second
-    // after a second's settling; at least `readings` of them, and more while
-    // they still exceed `slack` over `from`, for up to eight seconds (the
-    // system thread pool keeps an idle worker for five).
     ProcessUsage Usage(const char* when, int readings, const ProcessUsage& from = {},
                        const Slack& slack = {}) const {
-        constexpr int kMostReadings = 15;
-        krvn_test::SettleFor(1000);
-        ProcessUsage least = MeasureProcess(m_serviceId);
-        for (int reading = 1; reading < kMostReadings && least.valid &&
-                              (reading < readings || (from.valid && !NoGrowth(from, least, slack)));
-             ++reading) {
-            krvn_test::PauseFor(500);
-            const ProcessUsage usage = MeasureProcess(m_serviceId);
-            least.valid = usage.valid;
-            least.handles = std::min(least.handles, usage.handles);
-            least.keys = std::min(least.keys, usage.keys);
-            least.threads = std::min(least.threads, usage.threads);
-            least.workingSet = std::min(least.workingSet, usage.workingSet);
-        }
+        const ProcessUsage least = krvn_e2e::RestingUsage(m_serviceId, readings, &from, slack);
         std::cout << "service " << when << ": " << least << std::endl;
         return least;
     }
 
     static ::testing::AssertionResult NoGrowth(const ProcessUsage& before,
                                                const ProcessUsage& after, const Slack& slack) {
-        if (!before.valid || !after.valid) {
-            return ::testing::AssertionFailure() << "the service could not be measured";
-        }
-        if (after.handles - after.keys > before.handles - before.keys + slack.handles ||
-            after.keys > before.keys + slack.keys ||
-            after.threads > before.threads + slack.threads ||
-            after.workingSet > before.workingSet + slack.workingSet) {
-            return ::testing::AssertionFailure() << "grew from " << before << " to " << after;
+        const std::string growth = krvn_e2e::Growth(before, after, slack);
+        if (!growth.empty()) {
+            return ::testing::AssertionFailure() << growth;
         }
         return ::testing::AssertionSuccess();
     }
